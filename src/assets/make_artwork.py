@@ -1,0 +1,396 @@
+#!/usr/bin/python3
+"""Draw himekuri's artwork: window icon, flag, the two banners and the splash.
+
+Run with a Python that has Pillow (on Debian: /usr/bin/python3 with
+python3-pil) and the IPA and DejaVu fonts installed.  The files are written
+next to this script, and the output is byte-for-byte the same on every run,
+so regenerating never produces a spurious diff.
+
+The ICO and GIF files are assembled by hand.  Pillow's icon writer prefers
+PNG entries and its BMP path varies between versions, and its GIF writer picks
+the version and trims the colour table on its own; we want a 256-colour BMP
+icon entry, a GIF87a flag and GIF89a banners, all with full 256-entry
+palettes, whatever Pillow is installed.
+"""
+
+import io
+import os
+import struct
+import sys
+
+from PIL import Image, ImageDraw, ImageFilter, ImageFont
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+FONT_DIRS = [
+    "/usr/share/fonts/opentype/ipafont-gothic",
+    "/usr/share/fonts/truetype/dejavu",
+]
+
+
+def font(name, size):
+    for d in FONT_DIRS:
+        path = os.path.join(d, name)
+        if os.path.exists(path):
+            # The basic layout engine keeps glyph placement independent of
+            # whether libraqm happens to be installed.
+            return ImageFont.truetype(path, size,
+                                      layout_engine=ImageFont.Layout.BASIC)
+    sys.exit("make_artwork: font %s not found (install fonts-ipafont "
+             "and fonts-dejavu-core)" % name)
+
+
+def gothic(size):
+    return font("ipagp.ttf", size)
+
+
+def sans_bold(size):
+    return font("DejaVuSans-Bold.ttf", size)
+
+
+def sans(size):
+    return font("DejaVuSans.ttf", size)
+
+
+# ---------------------------------------------------------------------------
+# Drawing helpers
+
+def text_mask(size, xy, text, fnt, anchor="la", stroke=0):
+    """Coverage mask of a piece of text, as an L image of the given size."""
+    m = Image.new("L", size, 0)
+    ImageDraw.Draw(m).text(xy, text, fill=255, font=fnt, anchor=anchor,
+                           stroke_width=stroke, stroke_fill=255)
+    return m
+
+
+def paint(img, mask, colour):
+    img.paste(Image.new("RGB", img.size, colour), (0, 0), mask)
+
+
+def shift(mask, dx, dy):
+    out = Image.new("L", mask.size, 0)
+    out.paste(mask, (dx, dy))
+    return out
+
+
+def disc_mask(size, cx, cy, r, scale=8):
+    """Anti-aliased disc, drawn oversized and scaled down."""
+    w, h = size
+    big = Image.new("L", (w * scale, h * scale), 0)
+    ImageDraw.Draw(big).ellipse(
+        [(cx - r) * scale, (cy - r) * scale,
+         (cx + r) * scale - 1, (cy + r) * scale - 1], fill=255)
+    return big.resize(size, Image.Resampling.BOX)
+
+
+def lerp(a, b, t):
+    return tuple(int(round(x + (y - x) * t)) for x, y in zip(a, b))
+
+
+# ---------------------------------------------------------------------------
+# Palettes
+
+def to_indexed(img):
+    """Return (palette of 256 RGB triples, row-major index bytes)."""
+    img = img.convert("RGB")
+    colours = img.getcolors(256)
+    if colours is None:
+        # Too many shades (anti-aliasing over a gradient): reduce them.
+        # Median cut without dithering is deterministic and keeps edges clean.
+        img = img.quantize(256, method=Image.Quantize.MEDIANCUT,
+                           dither=Image.Dither.NONE).convert("RGB")
+        colours = img.getcolors(256)
+    # Sorting makes the palette order independent of pixel scan order.
+    palette = sorted(c for _, c in colours)
+    lookup = {c: i for i, c in enumerate(palette)}
+    indices = bytes(lookup[p] for p in img.getdata())
+    palette += [(0, 0, 0)] * (256 - len(palette))
+    return palette, indices
+
+
+# ---------------------------------------------------------------------------
+# GIF writer
+
+def lzw_encode(indices, min_code_size=8):
+    clear = 1 << min_code_size
+    end = clear + 1
+    out = bytearray()
+    bitbuf = 0
+    nbits = 0
+
+    def emit(code, width):
+        nonlocal bitbuf, nbits
+        bitbuf |= code << nbits
+        nbits += width
+        while nbits >= 8:
+            out.append(bitbuf & 0xFF)
+            bitbuf >>= 8
+            nbits -= 8
+
+    def reset():
+        return {bytes([i]): i for i in range(clear)}, end + 1, min_code_size + 1
+
+    table, next_code, width = reset()
+    emit(clear, width)
+    prefix = b""
+    for b in indices:
+        cand = prefix + bytes([b])
+        if cand in table:
+            prefix = cand
+            continue
+        emit(table[prefix], width)
+        if next_code < 4096:
+            table[cand] = next_code
+            # Decoders widen codes as soon as the table reaches 2**width.
+            if next_code == (1 << width) and width < 12:
+                width += 1
+            next_code += 1
+        else:
+            emit(clear, width)
+            table, next_code, width = reset()
+        prefix = bytes([b])
+    if prefix:
+        emit(table[prefix], width)
+    emit(end, width)
+    if nbits:
+        out.append(bitbuf & 0xFF)
+    return bytes(out)
+
+
+def sub_blocks(data):
+    out = bytearray()
+    for i in range(0, len(data), 255):
+        chunk = data[i:i + 255]
+        out.append(len(chunk))
+        out += chunk
+    out.append(0)
+    return bytes(out)
+
+
+def write_gif(path, img, version, comment=None):
+    """Single-frame GIF with a full 256-entry global colour table.
+
+    A GIF87a file must not contain extension blocks, so the comment is only
+    allowed (and, for 89a, expected) in the newer format.
+    """
+    assert version in (b"87a", b"89a")
+    assert comment is None or version == b"89a"
+    w, h = img.size
+    palette, indices = to_indexed(img)
+    out = bytearray(b"GIF" + version)
+    # Global colour table present, 8 bits per primary, 2**(7+1) entries.
+    out += struct.pack("<HHBBB", w, h, 0xF7, 0, 0)
+    for c in palette:
+        out += bytes(c)
+    if comment is not None:
+        out += b"\x21\xFE" + sub_blocks(comment)
+    out += b"\x2C" + struct.pack("<HHHHB", 0, 0, w, h, 0)
+    out += b"\x08" + sub_blocks(lzw_encode(indices))
+    out += b"\x3B"
+    with open(path, "wb") as f:
+        f.write(out)
+    # Decode it again so a broken encoder cannot slip through unnoticed.
+    back = Image.open(path).convert("RGB")
+    if list(back.getdata()) != [palette[i] for i in indices]:
+        sys.exit("make_artwork: %s does not decode to what was drawn" % path)
+
+
+# ---------------------------------------------------------------------------
+# ICO writer
+
+def write_ico(path, img):
+    """One 32x32 icon entry as an uncompressed 8-bit BMP (no PNG)."""
+    w, h = img.size
+    assert (w, h) == (32, 32)
+    palette, indices = to_indexed(img)
+    row = (w + 3) & ~3
+    mask_row = ((w + 31) // 32) * 4
+    xor = bytearray()
+    for y in range(h - 1, -1, -1):          # BMP rows run bottom-up
+        line = indices[y * w:(y + 1) * w]
+        xor += line + b"\0" * (row - w)
+    and_mask = b"\0" * (mask_row * h)       # every pixel opaque
+    header = struct.pack("<IiiHHIIiiII", 40, w, h * 2, 1, 8, 0,
+                         len(xor) + len(and_mask), 0, 0, 256, 0)
+    pal = b"".join(bytes((b, g, r, 0)) for r, g, b in palette)
+    dib = header + pal + bytes(xor) + and_mask
+    icondir = struct.pack("<HHH", 0, 1, 1)
+    entry = struct.pack("<BBBBHHII", w, h, 0, 0, 1, 8, len(dib), 6 + 16)
+    with open(path, "wb") as f:
+        f.write(icondir + entry + dib)
+    return Image.frombytes("RGB", (w, h),
+                           b"".join(bytes(palette[i]) for i in indices))
+
+
+# ---------------------------------------------------------------------------
+# The pictures
+
+def draw_icon():
+    w = h = 32
+    img = Image.new("RGB", (w, h))
+    top, bottom = (70, 150, 240), (10, 40, 150)
+    px = img.load()
+    for y in range(h):
+        for x in range(w):
+            # Mostly vertical, slightly diagonal, so it reads as a gradient
+            # even at this size.
+            t = min(1.0, max(0.0, (y * 0.85 + x * 0.25) / (h - 1) / 1.1))
+            px[x, y] = lerp(top, bottom, t)
+
+    # 日 is drawn stroke by stroke: a font glyph this small comes out blurred.
+    d = ImageDraw.Draw(img)
+    white = (255, 255, 255)
+    x0, y0, x1, y1 = 10, 1, 21, 17
+    d.rectangle([x0, y0, x0 + 1, y1], fill=white)
+    d.rectangle([x1 - 1, y0, x1, y1], fill=white)
+    d.rectangle([x0, y0, x1, y0 + 1], fill=white)
+    d.rectangle([x0, 8, x1, 9], fill=white)
+    d.rectangle([x0, y1 - 1, x1, y1], fill=white)
+
+    # めくり underneath completes the word; at 12 px the kana still read.
+    paint(img, text_mask((w, h), (16, 25), "めくり", gothic(12), anchor="mm"),
+          white)
+    return img
+
+
+def draw_flag():
+    w, h = 112, 75
+    img = Image.new("RGB", (w, h), (255, 255, 255))
+    r = h * 3 / 5 / 2
+    paint(img, disc_mask((w, h), w / 2, h / 2, r), (188, 0, 45))
+    return img
+
+
+BANNER_BLUE = (0, 102, 204)
+
+
+def banner_field():
+    img = Image.new("RGB", (124, 26), BANNER_BLUE)
+    ImageDraw.Draw(img).rectangle([0, 0, 123, 25], outline=(0, 0, 0))
+    return img
+
+
+def draw_banner_home():
+    img = banner_field()
+    m = text_mask(img.size, (62, 13), "Visit Tesrava", sans_bold(11),
+                  anchor="mm")
+    paint(img, m, (255, 255, 255))
+    return img
+
+
+def draw_banner_feedback():
+    img = banner_field()
+    m = text_mask(img.size, (62, 13), "感想・要望", gothic(15), anchor="mm")
+    paint(img, m, (255, 255, 255))
+    return img
+
+
+def draw_splash():
+    w, h = 256, 314
+    # The window shows only the top-left 251 x 309; the frame sits on that
+    # visible edge rather than on the image edge.
+    vw, vh = w - 5, h - 5
+    img = Image.new("RGB", (w, h))
+    px = img.load()
+    dark, light = (60, 62, 68), (255, 255, 255)
+    for x in range(w):
+        t = min(1.0, x / (vw - 1))
+        # Eased so the title's area on the left stays dark enough for white.
+        c = lerp(dark, light, t ** 1.6)
+        for y in range(h):
+            px[x, y] = c
+    d = ImageDraw.Draw(img)
+    d.rectangle([0, 0, vw - 1, vh - 1], outline=(40, 40, 44))
+
+    size = (w, h)
+
+    # The credit sits on a small paper-coloured tab: dark type straight on
+    # the dark edge of the gradient would not be readable.
+    cf = sans(9)
+    text = "\u00a9 2002-2005 Tesrava"
+    l, t, r, b = cf.getbbox(text)
+    d.rounded_rectangle([3, 3, 3 + r + 7, 3 + b + 4], radius=3,
+                        fill=(226, 226, 228), outline=(150, 150, 156))
+    paint(img, text_mask(size, (7, 5), text, cf), (24, 24, 30))
+
+    # 1 to 10 across the whole width, each centred in its own cell so the
+    # two-digit 10 fits as well as the single digits.
+    blue = (20, 90, 220)
+    f = sans_bold(17)
+    left, right, y = 6, vw - 6, 78
+    cell = (right - left) / 10
+    for i in range(10):
+        cx = left + cell * (i + 0.5)
+        outline = text_mask(size, (cx, y), str(i + 1), f, anchor="mm", stroke=2)
+        paint(img, outline, (255, 255, 255))
+        paint(img, text_mask(size, (cx, y), str(i + 1), f, anchor="mm"), blue)
+
+    # Arrow from the row of blue days down to the orange ones.
+    ax, ay0, ay1 = 176, 92, 110
+    d.rectangle([ax - 2, ay0, ax + 2, ay1 - 6], fill=blue)
+    d.polygon([(ax - 7, ay1 - 7), (ax + 7, ay1 - 7), (ax, ay1)], fill=blue)
+
+    orange = (240, 110, 0)
+    g = sans_bold(12)
+    cw = 21
+    x0 = 176 - cw * 2
+    for row, first in enumerate((11, 16)):
+        yy = 120 + row * 16
+        for i in range(5):
+            cx = x0 + cw * i
+            paint(img, text_mask(size, (cx, yy), str(first + i), g,
+                                 anchor="mm", stroke=1), (255, 255, 255))
+            paint(img, text_mask(size, (cx, yy), str(first + i), g,
+                                 anchor="mm"), orange)
+    for i in range(3):
+        cx = 176 - 8 + i * 8
+        paint(img, disc_mask(size, cx, 157, 2), orange)
+
+    # Title, white on the dark side, with a soft shadow for depth.
+    t = gothic(28)
+    for text, yy in (("日めくり", 158), ("カレンダー", 196)):
+        body = text_mask(size, (14, yy), text, t, stroke=1)
+        shadow = shift(body, 2, 2)
+        paint(img, shadow.point(lambda v: v * 70 // 100), (20, 20, 24))
+        paint(img, body, (255, 255, 255))
+
+    # The last day of the month, large and red, squeezed between the text
+    # band on the left and the hidden strip on the right, so it is drawn
+    # tight and stretched into its box rather than set at a font size.
+    box = (205, 256, 248, 302)
+    bw, bh = box[2] - box[0], box[3] - box[1]
+    rf = sans_bold(80)
+    big = text_mask((200, 120), (4, 4), "30", rf)
+    glyphs = big.crop(big.getbbox()).resize((bw - 4, bh - 4),
+                                            Image.Resampling.LANCZOS)
+    m = Image.new("L", size, 0)
+    m.paste(glyphs, (box[0] + 2, box[1] + 2))
+    edge = m.filter(ImageFilter.MaxFilter(5))
+    paint(img, edge, (255, 255, 255))
+    paint(img, m, (210, 20, 30))
+    return img
+
+
+def main():
+    def out(name):
+        return os.path.join(HERE, name)
+
+    icon = write_ico(out("himekuri.ico"), draw_icon())
+    # optimize stays off and no metadata is added, so the PNG is stable too.
+    icon.save(out("himekuri.png"), format="PNG", optimize=False)
+
+    write_gif(out("flag.gif"), draw_flag(), b"87a")
+    write_gif(out("banner_home.gif"), draw_banner_home(), b"89a",
+              comment=b"himekuri")
+    write_gif(out("banner_feedback.gif"), draw_banner_feedback(), b"89a",
+              comment=b"himekuri")
+
+    buf = io.BytesIO()
+    draw_splash().save(buf, format="JPEG", quality=90, subsampling=0,
+                       progressive=False, optimize=False)
+    with open(out("splash.jpg"), "wb") as f:
+        f.write(buf.getvalue())
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "calendar/datetexts.h"
+#include "runtime/form.h"
+
+namespace himekuri {
+
+class Label;
+
+// The calendar window: today's page, the clock, the message board.
+class Form1 final : public Form
+{
+    Q_OBJECT
+
+public:
+    explicit Form1(Runtime &runtime);
+
+    // Module-level state: survives unload and reload.
+    QString todayKey() const { return TodayKey; }
+    QString memoLine() const { return MemoLine; }
+
+protected:
+    QWidget *createView() override;
+    void Form_Load() override;
+    // Like the designed window without a control box: the window manager
+    // cannot close it, only its own commands can.
+    bool closableByUser() const override { return false; }
+
+private:
+    void Timer1_Timer();
+
+    Label *label(const char *name) { return control<Label>(name); }
+    QString now(DateText format) const;
+
+    QString TodayKey;
+    QString MemoLine;
+};
+
+} // namespace himekuri

@@ -1,0 +1,131 @@
+#pragma once
+
+// The controls the windows are made of, with the behaviour the program relies
+// on rather than Qt's defaults: labels that only ever show plain text and lay
+// it out like the original page, pictures at natural size, a one-line message
+// box and the browser pane.
+
+#include <QLineEdit>
+#include <QPixmap>
+#include <QWidget>
+
+namespace himekuri {
+
+// 24-bit colour with red in the low byte; with the top bit set, the low byte
+// names a system colour instead (5 window background, 15 button face, 18
+// button text).
+using OleColor = quint32;
+constexpr OleColor SystemColorFlag = 0x80000000u;
+constexpr OleColor systemColor(int index)
+{
+    return SystemColorFlag | OleColor(index);
+}
+constexpr OleColor PureRed = 255;
+QColor toQColor(OleColor colour);
+
+class Label final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Label(QWidget *parent = nullptr);
+
+    QString caption() const { return m_caption; }
+    void setCaption(const QString &caption);
+
+    OleColor foreColor() const { return m_foreColor; }
+    void setForeColor(OleColor colour);
+
+    // Transparent labels paint only their text.
+    bool isTransparent() const { return m_transparent; }
+    void setTransparent(bool transparent);
+    void setBackColor(OleColor colour);
+
+    // The lines as the label shows them, before cutting at the bottom.
+    QStringList lines() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QString m_caption;
+    OleColor m_foreColor = systemColor(18);
+    OleColor m_backColor = systemColor(15);
+    bool m_transparent = true;
+};
+
+class Picture final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Picture(const QString &path, QWidget *parent = nullptr);
+    const QPixmap &pixmap() const { return m_pixmap; }
+    QSize sizeHint() const override { return m_pixmap.size(); }
+
+Q_SIGNALS:
+    void clicked();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QPixmap m_pixmap;
+};
+
+// The message-board box: one line of plain text. A line break that arrives by
+// paste, drop or input method becomes a space, so that nothing typed is lost
+// when only the first line of the saved file is read back.
+class RichTextBox final : public QLineEdit
+{
+    Q_OBJECT
+
+public:
+    explicit RichTextBox(QWidget *parent = nullptr);
+
+    // A text set here is handed back unchanged until the user edits it, even
+    // if showing it on one line meant replacing line feeds.
+    void setPlainText(const QString &text);
+    QString plainText() const;
+
+private:
+    QString m_setText;
+    QString m_shownText;
+};
+
+// The embedded browser pane.
+class WebBrowser final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit WebBrowser(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// A top-level window without title bar that draws its own fixed 3-pixel
+// dialog frame, so that the client area sits exactly where it is placed
+// whatever the window manager's decorations look like.
+class FramedWindow final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    static constexpr int FrameWidth = 3;
+
+    explicit FramedWindow(const QSize &clientSize);
+    QWidget *client() const { return m_client; }
+    // Places the client area's top-left corner on the screen.
+    void placeClientAt(const QPoint &screenPos);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QWidget *m_client;
+};
+
+} // namespace himekuri

@@ -1,0 +1,85 @@
+#include "form.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+
+namespace himekuri {
+
+Form::Form(Runtime &runtime, const QString &name)
+    : m_runtime(runtime)
+    , m_name(name)
+{ }
+
+Form::~Form()
+{
+    delete m_view.data();
+}
+
+void Form::load()
+{
+    if (isLoaded())
+        return;
+    QWidget *view = createView();
+    view->setObjectName(m_name);
+    // Lets outside tools (and tests) tell the windows apart.
+    view->setWindowRole(m_name);
+    view->installEventFilter(this);
+    m_view = view;
+    const auto timers = view->findChildren<QTimer *>();
+    for (QTimer *timer : timers)
+        timer->start();
+    Form_Load();
+}
+
+void Form::show()
+{
+    load();
+    m_view->show();
+}
+
+void Form::unload()
+{
+    dropView(true);
+}
+
+void Form::discard()
+{
+    dropView(false);
+}
+
+void Form::dropView(bool notify)
+{
+    if (!isLoaded())
+        return;
+    QWidget *view = m_view.data();
+    m_view = nullptr;
+    view->removeEventFilter(this);
+    const auto timers = view->findChildren<QTimer *>();
+    for (QTimer *timer : timers)
+        timer->stop();
+    view->hide();
+    view->deleteLater();
+    if (notify)
+        m_runtime.formUnloaded();
+}
+
+QWidget *Form::window()
+{
+    load();
+    return m_view.data();
+}
+
+bool Form::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view.data() && event->type() == QEvent::Close) {
+        // The view is ours to delete; a close request either unloads the
+        // form or is refused.
+        event->ignore();
+        if (closableByUser())
+            m_runtime.invoke([this] { unload(); });
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+} // namespace himekuri

@@ -1,0 +1,34 @@
+#include "calendar/form1.h"
+#include "runtime/clock.h"
+#include "runtime/layout.h"
+#include "runtime/runtime.h"
+
+#include <QApplication>
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    using namespace himekuri;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("himekuri"));
+    // A form that is loaded but hidden still keeps the program alive; the
+    // run-time says when it is over.
+    QApplication::setQuitOnLastWindowClosed(false);
+    installFontSubstitutes();
+
+    SystemClock clock;
+    Runtime runtime(clock);
+    auto &form1 = runtime.addForm(std::make_unique<Form1>(runtime));
+
+    int exitCode = 0;
+    QObject::connect(&runtime, &Runtime::finished, &app, [&exitCode](int code) {
+        exitCode = code;
+        QCoreApplication::exit(code);
+    });
+
+    runtime.invoke([&form1] { form1.show(); });
+    if (runtime.hasEnded())
+        return exitCode;
+    return app.exec();
+}
