@@ -152,18 +152,6 @@ QString RichTextBox::plainText() const
     return shown == m_shownText ? m_setText : shown;
 }
 
-WebBrowser::WebBrowser(QWidget *parent)
-    : QWidget(parent)
-{
-    setFocusPolicy(Qt::StrongFocus);
-}
-
-void WebBrowser::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.fillRect(rect(), palette().color(QPalette::Base));
-}
-
 FramedWindow::FramedWindow(const QSize &clientSize)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_client(new QWidget(this))

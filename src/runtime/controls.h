@@ -94,18 +94,6 @@ private:
     QString m_shownText;
 };
 
-// The embedded browser pane.
-class WebBrowser final : public QWidget
-{
-    Q_OBJECT
-
-public:
-    explicit WebBrowser(QWidget *parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-};
-
 // A top-level window without title bar that draws its own fixed 3-pixel
 // dialog frame, so that the client area sits exactly where it is placed
 // whatever the window manager's decorations look like.

@@ -1,5 +1,7 @@
 #include "layout.h"
 
+#include "webbrowser.h"
+
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
