@@ -1,24 +1,100 @@
 #pragma once
 
+#include "calendar/form1.h"
+#include "question/form3.h"
 #include "runtime/clock.h"
 #include "runtime/layout.h"
+#include "runtime/platform.h"
+#include "startup/form2.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <memory>
 
 namespace himekuri::test {
 
 class FakeClock final : public Clock
 {
 public:
-    explicit FakeClock(QDateTime now = {})
-        : m_now(std::move(now))
-    { }
     QDateTime now() const override { return m_now; }
     void set(const QDateTime &now) { m_now = now; }
     void set(const char *iso) { m_now = QDateTime::fromString(QLatin1String(iso), Qt::ISODate); }
 
 private:
-    QDateTime m_now;
+    QDateTime m_now = QDateTime(QDate(2002, 11, 2), QTime(10, 0));
+};
+
+class FakePlatform final : public Platform
+{
+public:
+    QString folder;
+    bool another = false;
+
+    QString installFolder() const override { return folder; }
+    bool anotherCopyRunning() const override { return another; }
+};
+
+// The whole program on a fake clock, in a temporary install folder, with its
+// message boxes written down instead of shown.
+class Program
+{
+public:
+    Program()
+    {
+        platform.folder = m_home.path() + QStringLiteral("/Program Files/Tesrava/");
+        runtime = std::make_unique<Runtime>(clock, platform);
+        form1 = &runtime->addForm(std::make_unique<Form1>(*runtime));
+        form2 = &runtime->addForm(std::make_unique<Form2>(*runtime));
+        form3 = &runtime->addForm(std::make_unique<Form3>(*runtime));
+        runtime->setMessageBoxHandler([this](const QString &text, Runtime::MessageKind) {
+            messages << text;
+            if (onMessageBox)
+                onMessageBox();
+        });
+        QObject::connect(runtime.get(), &Runtime::finished, runtime.get(),
+                         [this](int code) { exitCode = code; });
+    }
+
+    ~Program()
+    {
+        runtime.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void start()
+    {
+        runtime->invoke([this] { form2->show(); });
+    }
+
+    QString path(const char *file) const { return platform.folder + QLatin1String(file); }
+    QByteArray read(const char *file) const
+    {
+        QFile f(path(file));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+    void write(const char *file, const QByteArray &bytes) const
+    {
+        QDir().mkpath(platform.folder);
+        QFile f(path(file));
+        if (f.open(QIODevice::WriteOnly))
+            f.write(bytes);
+    }
+
+    FakeClock clock;
+    FakePlatform platform;
+    std::unique_ptr<Runtime> runtime;
+    Form1 *form1 = nullptr;
+    Form2 *form2 = nullptr;
+    Form3 *form3 = nullptr;
+    QStringList messages;
+    std::function<void()> onMessageBox;
+    std::optional<int> exitCode;
+
+private:
+    QTemporaryDir m_home;
 };
 
 } // namespace himekuri::test

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFontInfo>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -40,8 +41,8 @@ private:
     Label *label(const char *name) { return m_form->control<Label>(name); }
     void showAt(const char *iso);
 
-    test::FakeClock m_clock;
-    std::unique_ptr<Runtime> m_runtime;
+    std::unique_ptr<test::Program> m_program;
+    Runtime *m_runtime = nullptr;
     Form1 *m_form = nullptr;
 };
 
@@ -52,20 +53,20 @@ void TestForm1::initTestCase()
 
 void TestForm1::init()
 {
-    m_runtime = std::make_unique<Runtime>(m_clock);
-    m_runtime->setFailureReporter([](const QString &message) { QFAIL(qPrintable(message)); });
-    m_form = &m_runtime->addForm(std::make_unique<Form1>(*m_runtime));
+    m_program = std::make_unique<test::Program>();
+    m_runtime = m_program->runtime.get();
+    m_form = m_program->form1;
 }
 
 void TestForm1::cleanup()
 {
-    m_runtime.reset();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY2(m_program->messages.isEmpty(), qPrintable(m_program->messages.join(u'\n')));
+    m_program.reset();
 }
 
 void TestForm1::showAt(const char *iso)
 {
-    m_clock.set(iso);
+    m_program->clock.set(iso);
     m_runtime->invoke([this] { m_form->show(); });
 }
 
@@ -346,7 +347,7 @@ void TestForm1::freshLoadStartsFromDesignColours()
     QCOMPARE(label("Label5")->foreColor(), PureRed);
     keepAlive = new QWidget; // the program would end with its only window
     Q_UNUSED(keepAlive);
-    m_clock.set("2002-11-04T00:00:00");
+    m_program->clock.set("2002-11-04T00:00:00");
     m_runtime->invoke([this] {
         m_form->unload();
         m_form->show();
@@ -395,9 +396,7 @@ void TestForm1::redIsPureRedOnScreen()
     for (const QRect &box : dateBoxes)
         QVERIFY2(countRed(sunday, box) > 20, qPrintable(QString::number(box.x())));
 
-    m_runtime->invoke([this] { m_form->unload(); });
-    m_runtime = std::make_unique<Runtime>(m_clock);
-    m_form = &m_runtime->addForm(std::make_unique<Form1>(*m_runtime));
+    init();
     showAt("2002-11-02T10:00:00");
     client = m_form->window()->findChild<QWidget *>(QStringLiteral("client"));
     const QImage saturday = client->grab().toImage();

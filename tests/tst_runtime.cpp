@@ -76,6 +76,7 @@ private Q_SLOTS:
 
 private:
     test::FakeClock m_clock;
+    test::FakePlatform m_platform;
     std::unique_ptr<Runtime> m_runtime;
     ProbeForm *m_a = nullptr;
     ProbeForm *m_b = nullptr;
@@ -84,11 +85,12 @@ private:
 
 void TestRuntime::init()
 {
-    m_runtime = std::make_unique<Runtime>(m_clock);
+    m_runtime = std::make_unique<Runtime>(m_clock, m_platform);
     m_a = &m_runtime->addForm(std::make_unique<ProbeForm>(*m_runtime, QStringLiteral("FormA")));
     m_b = &m_runtime->addForm(std::make_unique<ProbeForm>(*m_runtime, QStringLiteral("FormB")));
     m_reports.clear();
-    m_runtime->setFailureReporter([this](const QString &message) { m_reports << message; });
+    m_runtime->setMessageBoxHandler(
+        [this](const QString &text, Runtime::MessageKind) { m_reports << text; });
 }
 
 void TestRuntime::cleanup()

@@ -285,6 +285,25 @@ def draw_banner_feedback():
     return img
 
 
+def draw_local_picture():
+    # What the browser pane shows when it stays off-line: exactly the pane's size.
+    w, h = 249, 81
+    img = Image.new("RGB", (w, h))
+    px = img.load()
+    top, bottom = (250, 250, 246), (214, 226, 240)
+    for y in range(h):
+        c = lerp(top, bottom, y / (h - 1))
+        for x in range(w):
+            px[x, y] = c
+    d = ImageDraw.Draw(img)
+    d.rectangle([0, 0, w - 1, h - 1], outline=(120, 130, 150))
+    paint(img, text_mask((w, h), (124, 32), "日めくりカレンダー", gothic(24),
+                         anchor="mm"), BANNER_BLUE)
+    paint(img, text_mask((w, h), (124, 62), "Tesrava", sans_bold(12),
+                         anchor="mm"), (90, 90, 90))
+    return img
+
+
 def draw_splash():
     w, h = 256, 314
     # The window shows only the top-left 251 x 309; the frame sits on that
@@ -383,6 +402,9 @@ def main():
     write_gif(out("banner_home.gif"), draw_banner_home(), b"89a",
               comment=b"himekuri")
     write_gif(out("banner_feedback.gif"), draw_banner_feedback(), b"89a",
+              comment=b"himekuri")
+
+    write_gif(out("dntl.gif"), draw_local_picture(), b"89a",
               comment=b"himekuri")
 
     buf = io.BytesIO()

@@ -4,10 +4,14 @@
 #include "calendar/holidays.h"
 #include "runtime/clock.h"
 #include "runtime/controls.h"
+#include "runtime/platform.h"
+#include "runtime/webbrowser.h"
+#include "startup/datafiles.h"
 
 #include <QAction>
 #include <QIcon>
 #include <QMenu>
+#include <QPushButton>
 #include <QTimer>
 
 namespace himekuri {
@@ -60,6 +64,9 @@ QWidget *Form1::createView()
     onEvent(client->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout,
             [this] { Timer1_Timer(); });
 
+    onEvent(client->findChild<QPushButton *>(QStringLiteral("Command2")), &QPushButton::clicked,
+            [this] { Command2_Click(); });
+
     client->findChild<QWidget *>(QStringLiteral("RichTextBox1"))->setFocus();
     return window;
 }
@@ -68,6 +75,7 @@ void Form1::Form_Load()
 {
     // Whatever fails here is skipped: the page shows all it can.
     Runtime &rt = runtime();
+    loadMessageBoard();
     rt.tryStatement([&] { TodayKey = now(DateText::Key); });
     rt.tryStatement([&] { label("Label8")->setCaption(now(DateText::Year)); });
     rt.tryStatement([&] { label("Label3")->setCaption(now(DateText::Month)); });
@@ -91,6 +99,48 @@ void Form1::Form_Load()
         for (const char *name : {"Label3", "Label5", "Label2", "Label9"})
             label(name)->setForeColor(PureRed);
     });
+
+    // A fresh window (after a change of day) shows what the pane showed before.
+    rt.tryStatement([&] {
+        if (!PaneTarget.isEmpty())
+            control<WebBrowser>("WebBrowser1")->Navigate(PaneTarget);
+    });
+}
+
+void Form1::loadMessageBoard()
+{
+    Runtime &rt = runtime();
+    const DataPaths paths {rt.platform().installFolder()};
+    // A missing or empty file keeps the last line read.
+    rt.tryStatement([&] {
+        const ReadResult read = readFirstLine(paths.messageBoard());
+        if (!read.line)
+            throw HandlerFailure(read.reason);
+        MemoLine = *read.line;
+        MemoLineEnd = read.lineEnd;
+    });
+    rt.tryStatement([&] { control<RichTextBox>("RichTextBox1")->setPlainText(MemoLine); });
+}
+
+void Form1::Command2_Click()
+{
+    const DataPaths paths {runtime().platform().installFolder()};
+    const QString text = control<RichTextBox>("RichTextBox1")->plainText();
+    // Saved unchanged, the line goes back exactly as it was read.
+    const WriteResult written = replaceContent(paths.messageBoard(), text,
+                                               text == MemoLine ? MemoLineEnd : QByteArray(CrLf));
+    // The text stays in the box: the user can mend it and try again.
+    if (!written.ok()) {
+        runtime().messageBox(
+            saveFailureMessage(QStringLiteral("伝言板"), paths.messageBoard(), written),
+            Runtime::MessageKind::Warning);
+    }
+}
+
+void Form1::navigatePane(const QString &target)
+{
+    PaneTarget = target;
+    control<WebBrowser>("WebBrowser1")->Navigate(target);
 }
 
 void Form1::Timer1_Timer()

@@ -19,21 +19,30 @@ public:
     QString todayKey() const { return TodayKey; }
     QString memoLine() const { return MemoLine; }
 
+    // Sends the browser pane to a page or picture; loads the window (hidden)
+    // if needed. A later load of the window shows the same target again.
+    void navigatePane(const QString &target);
+    QString paneTarget() const { return PaneTarget; }
+
 protected:
     QWidget *createView() override;
     void Form_Load() override;
     // Like the designed window without a control box: the window manager
     // cannot close it, only its own commands can.
-    bool closableByUser() const override { return false; }
+    void closeRequested() override { }
 
 private:
     void Timer1_Timer();
+    void Command2_Click();
+    void loadMessageBoard();
 
     Label *label(const char *name) { return control<Label>(name); }
     QString now(DateText format) const;
 
     QString TodayKey;
     QString MemoLine;
+    QByteArray MemoLineEnd = "\r\n";
+    QString PaneTarget;
 };
 
 } // namespace himekuri

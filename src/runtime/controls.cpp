@@ -152,6 +152,17 @@ QString RichTextBox::plainText() const
     return shown == m_shownText ? m_setText : shown;
 }
 
+PictureWindow::PictureWindow(const QString &picture)
+    : QWidget(nullptr, Qt::Window)
+    , m_picture(picture)
+{ }
+
+void PictureWindow::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_picture);
+}
+
 FramedWindow::FramedWindow(const QSize &clientSize)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint)
     , m_client(new QWidget(this))

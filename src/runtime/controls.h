@@ -94,6 +94,22 @@ private:
     QString m_shownText;
 };
 
+// A top-level window whose background is a picture at natural size from the
+// client area's top-left corner.
+class PictureWindow final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PictureWindow(const QString &picture);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_picture;
+};
+
 // A top-level window without title bar that draws its own fixed 3-pixel
 // dialog frame, so that the client area sits exactly where it is placed
 // whatever the window manager's decorations look like.

@@ -72,11 +72,9 @@ QWidget *Form::window()
 bool Form::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_view.data() && event->type() == QEvent::Close) {
-        // The view is ours to delete; a close request either unloads the
-        // form or is refused.
+        // The view is ours to delete; the form decides what closing means.
         event->ignore();
-        if (closableByUser())
-            m_runtime.invoke([this] { unload(); });
+        m_runtime.invoke([this] { closeRequested(); });
         return true;
     }
     return QObject::eventFilter(watched, event);

@@ -53,8 +53,8 @@ protected:
     // The window with its controls in their design-time state, not yet shown.
     virtual QWidget *createView() = 0;
     virtual void Form_Load() { }
-    // Whether the window manager's close request unloads the form.
-    virtual bool closableByUser() const { return true; }
+    // The window manager asks to close the window (its close button).
+    virtual void closeRequested() { unload(); }
 
     // Connects a signal of a control to a handler, through the run-time.
     template<class Sender, class Signal, class Handler>

@@ -24,19 +24,24 @@ struct ProgramEnded
 {
 };
 
-void showFailure(const QString &message)
+void showMessageBox(const QString &text, Runtime::MessageKind kind)
 {
-    QMessageBox box(QMessageBox::Critical, Runtime::applicationTitle(), message, QMessageBox::Ok);
+    const QMessageBox::Icon icon = kind == Runtime::MessageKind::Failure ? QMessageBox::Critical
+        : kind == Runtime::MessageKind::Warning                          ? QMessageBox::Warning
+                                                                         : QMessageBox::NoIcon;
+    QMessageBox box(icon, Runtime::applicationTitle(), text, QMessageBox::Ok);
+    // The text may hold what the user typed or a file held: never markup.
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 } // namespace
 
-Runtime::Runtime(const Clock &clock, QObject *parent)
+Runtime::Runtime(const Clock &clock, const Platform &platform, QObject *parent)
     : QObject(parent)
     , m_clock(clock)
-    , m_reportFailure(showFailure)
+    , m_platform(platform)
+    , m_messageBox(showMessageBox)
 { }
 
 // Forms delete their views; views may still be queued for deletion.
@@ -77,10 +82,10 @@ void Runtime::invoke(const std::function<void()> &handler)
         handler();
     } catch (const ProgramEnded &) {
     } catch (const HandlerFailure &failure) {
-        m_reportFailure(failure.message());
+        m_messageBox(failure.message(), MessageKind::Failure);
         stop(1);
     } catch (const std::exception &failure) {
-        m_reportFailure(QString::fromUtf8(failure.what()));
+        m_messageBox(QString::fromUtf8(failure.what()), MessageKind::Failure);
         stop(1);
     }
     --m_handlerDepth;
@@ -121,9 +126,16 @@ void Runtime::processPendingEvents()
         throw ProgramEnded {};
 }
 
-void Runtime::setFailureReporter(FailureReporter reporter)
+void Runtime::messageBox(const QString &text, MessageKind kind)
 {
-    m_reportFailure = std::move(reporter);
+    m_messageBox(text, kind);
+    if (m_ended && m_handlerDepth > 0)
+        throw ProgramEnded {};
+}
+
+void Runtime::setMessageBoxHandler(MessageBoxHandler handler)
+{
+    m_messageBox = std::move(handler);
 }
 
 void Runtime::formUnloaded()

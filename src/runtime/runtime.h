@@ -17,6 +17,7 @@ namespace himekuri {
 
 class Clock;
 class Form;
+class Platform;
 
 // Thrown by a handler statement whose failure the handler does not take care of.
 class HandlerFailure : public std::runtime_error
@@ -31,12 +32,14 @@ class Runtime final : public QObject
     Q_OBJECT
 
 public:
-    using FailureReporter = std::function<void(const QString &message)>;
+    enum class MessageKind { Information, Warning, Failure };
+    using MessageBoxHandler = std::function<void(const QString &text, MessageKind kind)>;
 
-    explicit Runtime(const Clock &clock, QObject *parent = nullptr);
+    Runtime(const Clock &clock, const Platform &platform, QObject *parent = nullptr);
     ~Runtime() override;
 
     const Clock &clock() const { return m_clock; }
+    const Platform &platform() const { return m_platform; }
 
     // Takes ownership; the form is then addressed by its name.
     template<class F> F &addForm(std::unique_ptr<F> form)
@@ -46,6 +49,7 @@ public:
         return ref;
     }
     Form *form(const QString &name) const;
+    template<class F> F &form(const QString &name) const { return static_cast<F &>(*form(name)); }
     bool anyFormLoaded() const;
 
     // Every event from the window system reaches a handler through here. A
@@ -65,8 +69,12 @@ public:
     // Lets waiting handlers run; does not return into a program that ended meanwhile.
     void processPendingEvents();
 
-    // How failures reach the user; the default is a message box.
-    void setFailureReporter(FailureReporter reporter);
+    // A message box with an OK button and the program's title; it takes the
+    // input away from every other window until it is dismissed. Handlers of
+    // other events (timers) still run meanwhile.
+    void messageBox(const QString &text, MessageKind kind = MessageKind::Information);
+    // Where message boxes go; tests read them instead of showing them.
+    void setMessageBoxHandler(MessageBoxHandler handler);
 
     // Called by forms when a view goes away.
     void formUnloaded();
@@ -83,8 +91,9 @@ private:
     void stop(int exitCode);
 
     const Clock &m_clock;
+    const Platform &m_platform;
     std::map<QString, std::unique_ptr<Form>> m_forms;
-    FailureReporter m_reportFailure;
+    MessageBoxHandler m_messageBox;
     int m_handlerDepth = 0;
     bool m_ended = false;
 };

@@ -1,7 +1,10 @@
 #include "calendar/form1.h"
+#include "question/form3.h"
 #include "runtime/clock.h"
 #include "runtime/layout.h"
+#include "runtime/platform.h"
 #include "runtime/runtime.h"
+#include "startup/form2.h"
 
 #include <QApplication>
 #include <memory>
@@ -18,8 +21,11 @@ int main(int argc, char *argv[])
     installFontSubstitutes();
 
     SystemClock clock;
-    Runtime runtime(clock);
-    auto &form1 = runtime.addForm(std::make_unique<Form1>(runtime));
+    SystemPlatform platform;
+    Runtime runtime(clock, platform);
+    runtime.addForm(std::make_unique<Form1>(runtime));
+    auto &splash = runtime.addForm(std::make_unique<Form2>(runtime));
+    runtime.addForm(std::make_unique<Form3>(runtime));
 
     int exitCode = 0;
     QObject::connect(&runtime, &Runtime::finished, &app, [&exitCode](int code) {
@@ -27,7 +33,7 @@ int main(int argc, char *argv[])
         QCoreApplication::exit(code);
     });
 
-    runtime.invoke([&form1] { form1.show(); });
+    runtime.invoke([&splash] { splash.show(); });
     if (runtime.hasEnded())
         return exitCode;
     return app.exec();

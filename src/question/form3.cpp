@@ -1,0 +1,135 @@
+#include "form3.h"
+
+#include "calendar/form1.h"
+#include "runtime/controls.h"
+#include "runtime/layout.h"
+#include "runtime/platform.h"
+#include "startup/addresses.h"
+#include "startup/datafiles.h"
+
+#include <QIcon>
+#include <QPushButton>
+
+namespace himekuri {
+
+namespace {
+
+using K = ControlKind;
+
+constexpr OleColor ButtonText = systemColor(18);
+constexpr OleColor ButtonFace = systemColor(15);
+
+constexpr QSize ClientTwips = {4065, 1425};
+
+// name, kind, box (twips), text, picture, font, transparent, fore, back, tab index
+constexpr ControlRow Controls[] = {
+    {"Command2",
+     K::CommandButton,
+     {2280, 960, 1455, 375},
+     u"いいえ",
+     nullptr,
+     {},
+     false,
+     ButtonText,
+     ButtonFace,
+     4},
+    {"Command1",
+     K::CommandButton,
+     {360, 960, 1455, 375},
+     u"はい",
+     nullptr,
+     {},
+     false,
+     ButtonText,
+     ButtonFace,
+     3},
+    {"Label3",
+     K::Label,
+     {120, 600, 3735, 255},
+     u"わからない場合は適当な方を選択してください。",
+     nullptr,
+     {},
+     false,
+     ButtonText,
+     ButtonFace,
+     2},
+    {"Label2",
+     K::Label,
+     {120, 360, 3855, 255},
+     u"（毎回インターネットに接続することになります。）",
+     nullptr,
+     {},
+     false,
+     ButtonText,
+     ButtonFace,
+     1},
+    {"Label1",
+     K::Label,
+     {120, 120, 4095, 375},
+     u"右端に最新バージョン情報を表示させますか？",
+     nullptr,
+     {u"ＭＳ Ｐゴシック", 9.75},
+     false,
+     ButtonText,
+     ButtonFace,
+     0},
+};
+
+} // namespace
+
+Form3::Form3(Runtime &runtime)
+    : Form(runtime, QStringLiteral("Form3"))
+{ }
+
+QWidget *Form3::createView()
+{
+    auto *window = new QWidget(nullptr, Qt::Window);
+    window->setWindowTitle(QStringLiteral(" "));
+    window->setWindowIcon(QIcon(QStringLiteral(":/assets/himekuri.ico")));
+    window->resize(twipsToPixels(ClientTwips));
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, toQColor(ButtonFace));
+    window->setPalette(palette);
+    window->setAutoFillBackground(true);
+    buildControls(window, Controls);
+
+    auto *yes = window->findChild<QPushButton *>(QStringLiteral("Command1"));
+    auto *no = window->findChild<QPushButton *>(QStringLiteral("Command2"));
+    onEvent(yes, &QPushButton::clicked, [this] { Command1_Click(); });
+    onEvent(no, &QPushButton::clicked, [this] { Command2_Click(); });
+    // Enter answers Yes; Escape does nothing.
+    yes->setFocus();
+    return window;
+}
+
+void Form3::answer(const char *letter)
+{
+    const DataPaths paths {runtime().platform().installFolder()};
+    const WriteResult written = replaceContent(paths.preference(), QString::fromLatin1(letter));
+    // The answer still holds for this run; the question comes back next time.
+    if (!written.ok()) {
+        runtime().messageBox(
+            saveFailureMessage(QStringLiteral("設定"), paths.preference(), written),
+            Runtime::MessageKind::Warning);
+    }
+}
+
+void Form3::Command1_Click()
+{
+    answer("Y");
+    unload();
+    runtime()
+        .form<Form1>(QStringLiteral("Form1"))
+        .navigatePane(QString::fromLatin1(LatestVersionPage));
+}
+
+void Form3::Command2_Click()
+{
+    answer("N");
+    unload();
+    // The picture at once, rather than an empty pane until the next start.
+    const DataPaths paths {runtime().platform().installFolder()};
+    runtime().form<Form1>(QStringLiteral("Form1")).navigatePane(paths.localPicture());
+}
+
+} // namespace himekuri

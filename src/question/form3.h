@@ -1,0 +1,24 @@
+#pragma once
+
+#include "runtime/form.h"
+
+namespace himekuri {
+
+// Asks once whether the browser pane may go on-line and stores the answer.
+class Form3 final : public Form
+{
+    Q_OBJECT
+
+public:
+    explicit Form3(Runtime &runtime);
+
+protected:
+    QWidget *createView() override;
+
+private:
+    void Command1_Click();
+    void Command2_Click();
+    void answer(const char *letter);
+};
+
+} // namespace himekuri

@@ -1,0 +1,19 @@
+#include "platform.h"
+
+#include <QLockFile>
+
+namespace himekuri {
+
+SystemPlatform::SystemPlatform()
+    : m_lock(std::make_unique<QLockFile>(lockPath()))
+{
+    // A lock whose holder died is taken over at once (the holder's pid is
+    // checked), and creating the lock is atomic, so of two copies started
+    // together exactly one runs.
+    m_lock->setStaleLockTime(0);
+    m_anotherCopyRunning = !m_lock->tryLock(0);
+}
+
+SystemPlatform::~SystemPlatform() = default;
+
+} // namespace himekuri

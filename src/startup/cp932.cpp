@@ -1,0 +1,85 @@
+#include "cp932.h"
+
+#include <QList>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace himekuri {
+
+namespace {
+
+constexpr auto CodecName = "CP932";
+
+QString windowsLookAlikes(QString text)
+{
+    static constexpr std::pair<char16_t, char16_t> Map[] = {
+        {u'\u301C', u'\uFF5E'}, // wave dash → full-width tilde
+        {u'\u2016', u'\u2225'}, // double vertical line → parallel to
+        {u'\u2212', u'\uFF0D'}, // minus sign → full-width hyphen-minus
+        {u'\u00A2', u'\uFFE0'}, // cent
+        {u'\u00A3', u'\uFFE1'}, // pound
+        {u'\u00AC', u'\uFFE2'}, // not sign
+    };
+    for (const auto &[from, to] : Map)
+        text.replace(QChar(from), QChar(to));
+    return text;
+}
+
+bool isLeadByte(uchar b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool endsInsideACharacter(const QByteArray &bytes)
+{
+    qsizetype i = 0;
+    while (i < bytes.size())
+        i += isLeadByte(uchar(bytes[i])) ? 2 : 1;
+    return i > bytes.size();
+}
+
+bool encodes(const QString &text)
+{
+    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
+    const QByteArray bytes = encoder(text);
+    return !encoder.hasError();
+}
+
+} // namespace
+
+QString decodeCp932(const QByteArray &bytes)
+{
+    // Stateless: a lead byte cut off at the end must not be silently held back.
+    QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
+    QString text = decoder(bytes);
+    // The decoder drops a lead byte cut off at the end; show
+    // that something was there.
+    if (endsInsideACharacter(bytes))
+        text += QChar::ReplacementCharacter;
+    return text;
+}
+
+Cp932Encoded encodeCp932(const QString &text)
+{
+    const QString mapped = windowsLookAlikes(text);
+    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
+    QByteArray bytes = encoder(mapped);
+    if (!encoder.hasError())
+        return {bytes, {}};
+
+    // The encoder writes FC FC for what it cannot hold and only says so
+    // afterwards; find the characters one by one to name them.
+    QString unencodable;
+    const QList<uint> codePoints = mapped.toUcs4();
+    for (const uint cp : codePoints) {
+        const char32_t c = cp;
+        const QString one = QString::fromUcs4(&c, 1);
+        if (!unencodable.contains(one) && !encodes(one))
+            unencodable += one;
+    }
+    if (unencodable.isEmpty())
+        unencodable = QStringLiteral("\uFFFD");
+    return {{}, unencodable};
+}
+
+} // namespace himekuri

@@ -1,0 +1,504 @@
+#include "runtime/webbrowser.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QLabel>
+#include <QPointer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <csignal>
+
+using himekuri::WebBrowser;
+
+namespace {
+
+constexpr QSize PaneSize(249, 81);
+// Generous bounds for a helper process to start and end; reaching them means
+// a hang, not a slow machine.
+constexpr int ProcessTimeoutMs = 60000;
+
+const QColor Red(255, 0, 0);
+const QColor Blue(0, 0, 255);
+const QColor White(255, 255, 255);
+
+// 20x10, one frame, all red.
+const QByteArray StillGif = QByteArray(
+    "\x47\x49\x46\x38\x37\x61\x14\x00\x0a\x00\x81\x00\x00\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    "\x00\x00\x2c\x00\x00\x00\x00\x14\x00\x0a\x00\x00\x08\x19\x00\x01\x08\x1c\x48\xb0\xa0\xc1\x83"
+    "\x08\x13\x2a\x5c\xc8\xb0\xa1\xc3\x87\x10\x23\x4a\x9c\xa8\x30\x20\x00\x3b",
+    64);
+
+// 20x10, a red frame shown for ten minutes, then a blue one.
+const QByteArray AnimatedGif = QByteArray(
+    "\x47\x49\x46\x38\x39\x61\x14\x00\x0a\x00\x81\x00\x00\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    "\x00\x00\x21\xff\x0b\x4e\x45\x54\x53\x43\x41\x50\x45\x32\x2e\x30\x03\x01\x00\x00\x00\x21\xf9"
+    "\x04\x00\x60\xea\x00\x00\x2c\x00\x00\x00\x00\x14\x00\x0a\x00\x00\x08\x19\x00\x01\x08\x1c\x48"
+    "\xb0\xa0\xc1\x83\x08\x13\x2a\x5c\xc8\xb0\xa1\xc3\x87\x10\x23\x4a\x9c\xa8\x30\x20\x00\x21\xf9"
+    "\x04\x00\x0a\x00\x00\x00\x2c\x00\x00\x00\x00\x14\x00\x0a\x00\x81\x00\x00\xff\x00\x00\x00\x00"
+    "\x00\x00\x00\x00\x00\x08\x19\x00\x01\x08\x1c\x48\xb0\xa0\xc1\x83\x08\x13\x2a\x5c\xc8\xb0\xa1"
+    "\xc3\x87\x10\x23\x4a\x9c\xa8\x30\x20\x00\x3b",
+    149);
+
+QColor pixel(QWidget *w, int x, int y)
+{
+    return w->grab().toImage().pixelColor(x, y);
+}
+
+bool allWhite(QWidget *w)
+{
+    const QImage image = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (image.pixel(x, y) != qRgb(255, 255, 255))
+                return false;
+        }
+    }
+    return true;
+}
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
+}
+
+QStringList readLines(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Navigates and delivers the pane's queued work, so that the helper has been
+// started (or has failed to start) when this returns.
+void navigateAndLetItStart(WebBrowser *pane, const QString &target)
+{
+    pane->Navigate(target);
+    QCoreApplication::sendPostedEvents(pane, QEvent::MetaCall);
+}
+
+bool mapsWebEngine()
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return true; // Unknown counts as a failure.
+    return maps.readAll().contains("libQt6WebEngine");
+}
+
+// A window like the calendar's: the pane at the top-left and a neighbour.
+struct PaneWindow
+{
+    QWidget window;
+    WebBrowser *pane;
+    QLabel *neighbour;
+
+    PaneWindow()
+        : pane(new WebBrowser(&window))
+        , neighbour(new QLabel(QStringLiteral("beside"), &window))
+    {
+        window.resize(377, 160);
+        pane->setGeometry(QRect(QPoint(0, 0), PaneSize));
+        neighbour->setGeometry(260, 10, 100, 30);
+    }
+
+    QProcess *helper() const { return pane->findChild<QProcess *>(QStringLiteral("webHelper")); }
+};
+
+} // namespace
+
+class TestWebBrowser : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    // A stand-in for himekuri-web: records its arguments and every line it
+    // reads, then does what BEHAVIOUR says (a piece of shell).
+    QString fakeHelper(const QString &name, const QString &behaviour = QStringLiteral("exec cat"))
+    {
+        const QString path = m_dir.filePath(name);
+        const QString script = QStringLiteral("#!/bin/sh\n"
+                                              "printf '%s\\n' \"$@\" > \"$0.args\"\n"
+                                              "exec >> \"$0.lines\"\n")
+            + behaviour + QLatin1Char('\n');
+        if (!writeFile(path, script.toUtf8()))
+            return {};
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path;
+    }
+
+    QString picture(const QString &name, const QImage &image)
+    {
+        const QString path = m_dir.filePath(name);
+        return image.save(path) ? path : QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY2(QFile::exists(QStringLiteral(HIMEKURI_WEB_HELPER)), HIMEKURI_WEB_HELPER);
+    }
+
+    // --- local pictures -------------------------------------------------
+
+    void emptyBeforeAnyNavigation()
+    {
+        PaneWindow w;
+        QCOMPARE(w.pane->size(), PaneSize);
+        QVERIFY(allWhite(w.pane));
+        QVERIFY(w.pane->focusPolicy() & Qt::TabFocus);
+    }
+
+    void pictureAtNaturalSizeFromTopLeft_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("data");
+
+        QImage red(20, 10, QImage::Format_RGB32);
+        red.fill(Red);
+        QByteArray png;
+        {
+            QBuffer buffer(&png);
+            buffer.open(QIODevice::WriteOnly);
+            red.save(&buffer, "PNG");
+        }
+        QTest::newRow("png") << "red.png" << png;
+        QTest::newRow("gif") << "red.gif" << StillGif;
+        QTest::newRow("animated gif shows its first frame") << "anim.gif" << AnimatedGif;
+        // The calendar's own picture has a path with a space in it.
+        QTest::newRow("path with a space") << "Program Files red.gif" << StillGif;
+        QTest::newRow("content decides, not the suffix") << "red.jpg" << StillGif;
+    }
+
+    void pictureAtNaturalSizeFromTopLeft()
+    {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, data);
+        const QString path = m_dir.filePath(fileName);
+        QVERIFY(writeFile(path, data));
+
+        PaneWindow w;
+        w.pane->Navigate(path);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+        QCOMPARE(pixel(w.pane, 0, 0), Red);
+        QCOMPARE(pixel(w.pane, 19, 9), Red);
+        // Not stretched: right of and below the picture is the empty pane.
+        QCOMPARE(pixel(w.pane, 20, 5), White);
+        QCOMPARE(pixel(w.pane, 30, 5), White);
+        QCOMPARE(pixel(w.pane, 5, 10), White);
+        QCOMPARE(pixel(w.pane, 248, 80), White);
+        // Drawn by the pane itself: no helper, no native window.
+        QVERIFY(!w.helper());
+        QCOMPARE(w.pane->internalWinId(), WId(0));
+    }
+
+    void largePictureIsCutOffNotScaled()
+    {
+        // Red up to x = 199, blue from 200; 150 rows of red above 50 of blue.
+        QImage image(400, 200, QImage::Format_RGB32);
+        image.fill(Red);
+        for (int y = 0; y < 200; ++y) {
+            for (int x = 0; x < 400; ++x) {
+                if (x >= 200 || y >= 150)
+                    image.setPixelColor(x, y, Blue);
+            }
+        }
+        const QString path = picture(QStringLiteral("large.png"), image);
+        QVERIFY(!path.isEmpty());
+
+        PaneWindow w;
+        w.pane->Navigate(path);
+        QTRY_COMPARE(pixel(w.pane, 150, 5), Red);
+        QCOMPARE(pixel(w.pane, 199, 80), Red);
+        QCOMPARE(pixel(w.pane, 200, 5), Blue);
+        QCOMPARE(pixel(w.pane, 248, 40), Blue);
+    }
+
+    void unusablePictureLeavesThePaneEmpty_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("missing") << m_dir.filePath(QStringLiteral("no such.gif"));
+        QTest::newRow("folder") << m_dir.path();
+        QTest::newRow("empty target") << QString();
+        QTest::newRow("not a picture") << m_dir.filePath(QStringLiteral("text.gif"));
+        QTest::newRow("cut-off gif") << m_dir.filePath(QStringLiteral("cut.gif"));
+        QTest::newRow("other scheme") << QStringLiteral("ftp://127.0.0.1/x.gif");
+    }
+
+    void unusablePictureLeavesThePaneEmpty()
+    {
+        QFETCH(QString, target);
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("text.gif")), "<img src=x>"));
+        QVERIFY(writeFile(m_dir.filePath(QStringLiteral("cut.gif")), StillGif.left(20)));
+        const QString red = m_dir.filePath(QStringLiteral("before.gif"));
+        QVERIFY(writeFile(red, StillGif));
+
+        PaneWindow w;
+        w.window.show();
+        w.pane->Navigate(red);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+        // What was shown before goes away too.
+        w.pane->Navigate(target);
+        QTRY_VERIFY(allWhite(w.pane));
+        QVERIFY(!w.helper());
+    }
+
+    void lastOfSeveralNavigationsWins()
+    {
+        const QString red = m_dir.filePath(QStringLiteral("last.gif"));
+        QVERIFY(writeFile(red, StillGif));
+        PaneWindow w;
+        w.pane->Navigate(m_dir.filePath(QStringLiteral("missing.gif")));
+        w.pane->Navigate(red);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+        w.pane->Navigate(red);
+        w.pane->Navigate(m_dir.filePath(QStringLiteral("missing.gif")));
+        QTRY_VERIFY(allWhite(w.pane));
+    }
+
+    // --- returning at once ---------------------------------------------
+
+    void navigateRunsNoEventLoop_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("picture") << QStringLiteral("picture");
+        QTest::newRow("web page") << QStringLiteral("http://127.0.0.1:9/");
+    }
+
+    void navigateRunsNoEventLoop()
+    {
+        QFETCH(QString, target);
+        if (target == QLatin1String("picture")) {
+            target = m_dir.filePath(QStringLiteral("loop.gif"));
+            QVERIFY(writeFile(target, StillGif));
+        }
+        PaneWindow w;
+        w.pane->setHelperProgram(fakeHelper(QStringLiteral("loop-helper")));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        // Anything posted before the call still waits after it: the call
+        // processed no events, and it started no process to wait for.
+        bool eventsRan = false;
+        QTimer::singleShot(0, &w.window, [&eventsRan] { eventsRan = true; });
+        w.pane->Navigate(target);
+        QVERIFY(!eventsRan);
+        QVERIFY(!w.helper());
+        QTRY_VERIFY(eventsRan);
+    }
+
+    // --- web pages, with a stand-in helper -----------------------------
+
+    void webPageStartsTheHelperInANativeHost()
+    {
+        const QString helper = fakeHelper(QStringLiteral("start-helper"));
+        PaneWindow w;
+        w.pane->setHelperProgram(helper);
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/a b?q=1#f"));
+        QTRY_VERIFY(w.helper());
+        auto *host = w.pane->findChild<QWidget *>(QStringLiteral("webHost"));
+        QVERIFY(host);
+        QVERIFY(host->internalWinId());
+        QCOMPARE(host->geometry(), QRect(QPoint(0, 0), PaneSize));
+        QCOMPARE(host->focusPolicy(), Qt::NoFocus);
+        // Only the host is native; its neighbours would lose their
+        // transparency otherwise.
+        QCOMPARE(w.pane->internalWinId(), WId(0));
+        QCOMPARE(w.neighbour->internalWinId(), WId(0));
+
+        QTRY_COMPARE(
+            readLines(helper + QStringLiteral(".args")),
+            QStringList({QStringLiteral("--parent"), QString::number(host->winId()),
+                         QStringLiteral("--size"), QStringLiteral("249x81"), QStringLiteral("--"),
+                         QStringLiteral("http://127.0.0.1:9/a%20b?q=1#f")}));
+    }
+
+    void laterPagesGoToTheRunningHelper()
+    {
+        const QString helper = fakeHelper(QStringLiteral("lines-helper"));
+        PaneWindow w;
+        w.pane->setHelperProgram(helper);
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/one"));
+        QTRY_VERIFY(w.helper());
+        QTRY_COMPARE(w.helper()->state(), QProcess::Running);
+        const qint64 pid = w.helper()->processId();
+
+        w.pane->Navigate(QStringLiteral("https://127.0.0.1:9/two"));
+        QTRY_COMPARE(readLines(helper + QStringLiteral(".lines")),
+                     QStringList({QStringLiteral("https://127.0.0.1:9/two")}));
+        // The same page again is no navigation at all; the next one is.
+        w.pane->Navigate(QStringLiteral("https://127.0.0.1:9/two"));
+        w.pane->Navigate(QStringLiteral("HTTP://127.0.0.1:9/three"));
+        QTRY_COMPARE(readLines(helper + QStringLiteral(".lines")),
+                     QStringList({QStringLiteral("https://127.0.0.1:9/two"),
+                                  QStringLiteral("http://127.0.0.1:9/three")}));
+        QCOMPARE(w.helper()->processId(), pid);
+    }
+
+    void fileUrlsAreShownByTheEngine()
+    {
+        const QString helper = fakeHelper(QStringLiteral("file-helper"));
+        PaneWindow w;
+        w.pane->setHelperProgram(helper);
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        const QString page =
+            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("page.html"))).toString();
+        w.pane->Navigate(page);
+        QTRY_VERIFY(readLines(helper + QStringLiteral(".args")).endsWith(page));
+    }
+
+    void hiddenPaneStartsTheHelperWhenShown()
+    {
+        PaneWindow w;
+        w.pane->setHelperProgram(fakeHelper(QStringLiteral("hidden-helper")));
+        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QVERIFY(!w.helper());
+        QCOMPARE(w.neighbour->internalWinId(), WId(0));
+        w.window.show();
+        QTRY_VERIFY(w.helper());
+    }
+
+    void pictureAfterAPageEndsTheHelper()
+    {
+        const QString red = m_dir.filePath(QStringLiteral("after-page.gif"));
+        QVERIFY(writeFile(red, StillGif));
+        PaneWindow w;
+        w.pane->setHelperProgram(fakeHelper(QStringLiteral("picture-helper")));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY(w.helper());
+        QTRY_COMPARE(w.helper()->state(), QProcess::Running);
+        QPointer<QProcess> first = w.helper();
+
+        w.pane->Navigate(red);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+        QVERIFY(!w.pane->findChild<QWidget *>(QStringLiteral("webHost")));
+        // The stand-in ends when its stdin is closed, and then is gone.
+        QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), ProcessTimeoutMs);
+
+        // A page after that needs a helper of its own.
+        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY(w.helper());
+        QTRY_VERIFY(allWhite(w.pane));
+    }
+
+    void destroyingThePaneEndsTheHelper()
+    {
+        auto *w = new PaneWindow;
+        w->pane->setHelperProgram(fakeHelper(QStringLiteral("end-helper")));
+        w->window.show();
+        w->pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY(w->helper());
+        QTRY_COMPARE(w->helper()->state(), QProcess::Running);
+        QPointer<QProcess> helper = w->helper();
+        delete w;
+        QTRY_VERIFY_WITH_TIMEOUT(helper.isNull(), ProcessTimeoutMs);
+    }
+
+    void helperThatIgnoresTheEndIsKilledWithoutWaiting()
+    {
+        auto *w = new PaneWindow;
+        // Never reads stdin and never ends by itself.
+        w->pane->setHelperProgram(
+            fakeHelper(QStringLiteral("stubborn-helper"), QStringLiteral("exec sleep 600")));
+        w->window.show();
+        w->pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY(w->helper());
+        QTRY_COMPARE(w->helper()->state(), QProcess::Running);
+        QPointer<QProcess> helper = w->helper();
+        delete w;
+        // The pane was destroyed without waiting for the helper...
+        QVERIFY(!helper.isNull());
+        QCOMPARE(helper->state(), QProcess::Running);
+        // ...which is killed a little later.
+        QTRY_VERIFY_WITH_TIMEOUT(helper.isNull(), ProcessTimeoutMs);
+    }
+
+    void failingHelperLeavesAnEmptyWorkingPane_data()
+    {
+        QTest::addColumn<QString>("behaviour");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("crashes") << QStringLiteral("kill -SEGV $$") << QStringLiteral("crashed");
+        QTest::newRow("exits") << QStringLiteral("exit 3") << QStringLiteral("exit code 3");
+        QTest::newRow("cannot be started") << QString() << QStringLiteral("could not be started");
+    }
+
+    void failingHelperLeavesAnEmptyWorkingPane()
+    {
+        QFETCH(QString, behaviour);
+        QFETCH(QString, warning);
+        const QString helper = behaviour.isEmpty()
+            ? m_dir.filePath(QStringLiteral("no-such-helper"))
+            : fakeHelper(QStringLiteral("failing-helper-") + QTest::currentDataTag(), behaviour);
+
+        const QString red = m_dir.filePath(QStringLiteral("after-failure.gif"));
+        QVERIFY(writeFile(red, StillGif));
+        PaneWindow w;
+        w.pane->setHelperProgram(helper);
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
+        navigateAndLetItStart(w.pane, QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w.helper(), ProcessTimeoutMs);
+        QVERIFY(!w.pane->findChild<QWidget *>(QStringLiteral("webHost")));
+        QVERIFY(allWhite(w.pane));
+
+        // The same page again is tried again, since nothing shows it.
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
+        navigateAndLetItStart(w.pane, QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w.helper(), ProcessTimeoutMs);
+
+        w.pane->Navigate(red);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+    }
+
+    // --- the real helper ---------------------------------------------
+
+    void realHelperOffscreenEndsAndTheEngineStaysOut()
+    {
+        // Offscreen there is no window to show a page in: the helper ends at
+        // once and the pane stays empty, with nothing hanging.
+        const QString red = m_dir.filePath(QStringLiteral("real.gif"));
+        QVERIFY(writeFile(red, StillGif));
+        PaneWindow w;
+        w.pane->setHelperProgram(QStringLiteral(HIMEKURI_WEB_HELPER));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("exit code 2")));
+        navigateAndLetItStart(w.pane, QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY_WITH_TIMEOUT(!w.helper(), ProcessTimeoutMs);
+        QVERIFY(allWhite(w.pane));
+        QVERIFY(!mapsWebEngine());
+
+        w.pane->Navigate(red);
+        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
+    }
+
+    void cleanupTestCase()
+    {
+        // Nothing in this process ever loaded the engine.
+        QVERIFY(!mapsWebEngine());
+    }
+};
+
+QTEST_MAIN(TestWebBrowser)
+#include "tst_webbrowser.moc"

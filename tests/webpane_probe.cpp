@@ -1,0 +1,109 @@
+// A window with the browser pane, driven through stdin, for the end-to-end
+// check tests/e2e/web_pane.sh.
+//
+// usage: web_pane_probe [TARGET]
+//
+// The window (titled "web pane probe", grey, 377x160) holds the pane at 0,0 and a
+// text box beside it. TARGET, if given, is shown at start. Commands on stdin,
+// one a line:
+//   navigate TARGET   prints "navigated MS-SINCE-EPOCH RETURN-US"
+//   ping              prints "pong N natives=K host=ID text=TEXT": K counts
+//                     native widgets other than the window itself and the
+//                     helper's host, ID is the host's window (0: none), TEXT
+//                     what the text box holds
+//   ontop             turns "stays on top" on or off, which gives the window
+//                     a new native window, and shows it again
+//   quit              closes the window and ends the probe
+
+#include "runtime/webbrowser.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("web pane probe"));
+    window.setFixedSize(377, 160);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(128, 128, 128));
+    window.setPalette(palette);
+    window.setAutoFillBackground(true);
+
+    auto *pane = new himekuri::WebBrowser(&window);
+    pane->setGeometry(0, 0, 249, 81);
+    auto *edit = new QLineEdit(&window);
+    edit->setGeometry(260, 10, 100, 30);
+
+    auto navigate = [pane](const QString &target) {
+        const qint64 at = QDateTime::currentMSecsSinceEpoch();
+        QElapsedTimer took;
+        took.start();
+        pane->Navigate(target);
+        const qint64 returnUs = took.nsecsElapsed() / 1000;
+        say(QStringLiteral("navigated %1 %2").arg(at).arg(returnUs));
+    };
+
+    int pings = 0;
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false);
+            return;
+        }
+        pending.append(buffer, n);
+        qsizetype end;
+        while ((end = pending.indexOf('\n')) >= 0) {
+            const QString line = QString::fromUtf8(pending.left(end)).trimmed();
+            pending.remove(0, end + 1);
+            if (line.startsWith(QLatin1String("navigate "))) {
+                navigate(line.mid(9));
+            } else if (line == QLatin1String("ping")) {
+                int natives = 0;
+                WId host = 0;
+                const auto widgets = window.findChildren<QWidget *>();
+                for (QWidget *w : widgets) {
+                    if (w->objectName() == QLatin1String("webHost"))
+                        host = w->internalWinId();
+                    else if (w->internalWinId())
+                        ++natives;
+                }
+                say(QStringLiteral("pong %1 natives=%2 host=%3 text=%4")
+                        .arg(++pings)
+                        .arg(natives)
+                        .arg(host)
+                        .arg(edit->text()));
+            } else if (line == QLatin1String("ontop")) {
+                window.setWindowFlags(window.windowFlags() ^ Qt::WindowStaysOnTopHint);
+                window.show();
+            } else if (line == QLatin1String("quit")) {
+                QCoreApplication::quit();
+            }
+        }
+    });
+
+    window.show();
+    if (argc > 1)
+        navigate(QString::fromLocal8Bit(argv[1]));
+    return app.exec();
+}
