@@ -143,7 +143,7 @@ void TestForm1::fonts_data()
     QTest::newRow("Label2") << "Label2"
                             << "IPAGothic" << 37 << false << false << true;
     QTest::newRow("Label5") << "Label5"
-                            << "IPAPMincho" << 193 << false << false << false;
+                            << "IPAMincho" << 193 << false << false << false;
     QTest::newRow("Label4") << "Label4"
                             << "IPAGothic" << 48 << false << false << false;
     QTest::newRow("Label3") << "Label3"
@@ -370,6 +370,9 @@ void TestForm1::labelsBreakAndCutLikeThePage()
     QVERIFY(QFontMetricsF(label("Label3")->font()).horizontalAdvance("12")
             > label("Label3")->width());
     QCOMPARE(label("Label5")->size(), QSize(201, 185));
+    // The widest day fits across its box, as on the designed page.
+    QVERIFY(QFontMetricsF(label("Label5")->font()).horizontalAdvance("28")
+            <= label("Label5")->width());
 
     Label *year = label("Label8");
     year->setCaption(QStringLiteral("<b>2002</b>年 <img src=x>"));

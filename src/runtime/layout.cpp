@@ -98,9 +98,15 @@ void installFontSubstitutes()
         const char *installed;
     };
     static constexpr Substitute Substitutes[] = {
-        {u"ＭＳ ゴシック", "IPAGothic"},    {u"MS Gothic", "IPAGothic"},
-        {u"ＭＳ Ｐゴシック", "IPAPGothic"}, {u"MS PGothic", "IPAPGothic"},
-        {u"ＭＳ Ｐ明朝", "IPAPMincho"},     {u"MS PMincho", "IPAPMincho"},
+        {u"ＭＳ ゴシック", "IPAGothic"},
+        {u"MS Gothic", "IPAGothic"},
+        {u"ＭＳ Ｐゴシック", "IPAPGothic"},
+        {u"MS PGothic", "IPAPGothic"},
+        // The day number is drawn in it: IPAPMincho's digits are 0.62 em wide
+        // and two of them overflow the day's box, IPAMincho's are half-width
+        // like the design face's and fit as designed.
+        {u"ＭＳ Ｐ明朝", "IPAMincho"},
+        {u"MS PMincho", "IPAMincho"},
     };
     for (const Substitute &s : Substitutes)
         QFont::insertSubstitution(QString::fromUtf16(s.design), QString::fromLatin1(s.installed));
@@ -115,6 +121,8 @@ void buildControls(QWidget *client, std::span<const ControlRow> rows)
             auto *timer = new QTimer(client);
             timer->setObjectName(name);
             timer->setInterval(row.interval);
+            // Coarse timers may fire up to 5% early; these count seconds a user sees.
+            timer->setTimerType(Qt::PreciseTimer);
             continue;
         }
         QWidget *control = createControl(row, client);
