@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev libgl-dev libx11-dev fonts-ipafont)
-test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick)
+test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps)
 
 case "${1:-build}" in
     build) wanted=("${build_packages[@]}") ;;
