@@ -15,65 +15,20 @@ namespace himekuri {
 namespace {
 
 using K = ControlKind;
-
-constexpr OleColor ButtonText = systemColor(18);
-constexpr OleColor ButtonFace = systemColor(15);
+using namespace design;
 
 constexpr QSize ClientTwips = {4065, 1425};
 
 // name, kind, box (twips), text, picture, font, transparent, fore, back, tab index
+// clang-format off
 constexpr ControlRow Controls[] = {
-    {"Command2",
-     K::CommandButton,
-     {2280, 960, 1455, 375},
-     u"いいえ",
-     nullptr,
-     {},
-     false,
-     ButtonText,
-     ButtonFace,
-     4},
-    {"Command1",
-     K::CommandButton,
-     {360, 960, 1455, 375},
-     u"はい",
-     nullptr,
-     {},
-     false,
-     ButtonText,
-     ButtonFace,
-     3},
-    {"Label3",
-     K::Label,
-     {120, 600, 3735, 255},
-     u"わからない場合は適当な方を選択してください。",
-     nullptr,
-     {},
-     false,
-     ButtonText,
-     ButtonFace,
-     2},
-    {"Label2",
-     K::Label,
-     {120, 360, 3855, 255},
-     u"（毎回インターネットに接続することになります。）",
-     nullptr,
-     {},
-     false,
-     ButtonText,
-     ButtonFace,
-     1},
-    {"Label1",
-     K::Label,
-     {120, 120, 4095, 375},
-     u"右端に最新バージョン情報を表示させますか？",
-     nullptr,
-     {u"ＭＳ Ｐゴシック", 9.75},
-     false,
-     ButtonText,
-     ButtonFace,
-     0},
+    {"Command2", K::CommandButton, {2280, 960, 1455, 375}, u"いいえ", nullptr, {}, false, ButtonText, ButtonFace, 4},
+    {"Command1", K::CommandButton, {360, 960, 1455, 375}, u"はい", nullptr, {}, false, ButtonText, ButtonFace, 3},
+    {"Label3", K::Label, {120, 600, 3735, 255}, u"わからない場合は適当な方を選択してください。", nullptr, {}, false, ButtonText, ButtonFace, 2},
+    {"Label2", K::Label, {120, 360, 3855, 255}, u"（毎回インターネットに接続することになります。）", nullptr, {}, false, ButtonText, ButtonFace, 1},
+    {"Label1", K::Label, {120, 120, 4095, 375}, u"右端に最新バージョン情報を表示させますか？", nullptr, {PGothic, 9.75}, false, ButtonText, ButtonFace, 0},
 };
+// clang-format on
 
 } // namespace
 

@@ -38,6 +38,19 @@ QFont makeFont(const FontSpec &spec);
 // before the first widget exists.
 void installFontSubstitutes();
 
+// The names the window designs use.
+namespace design {
+inline constexpr const char16_t *Gothic = u"ＭＳ ゴシック";
+inline constexpr const char16_t *PGothic = u"ＭＳ Ｐゴシック";
+inline constexpr const char16_t *PMincho = u"ＭＳ Ｐ明朝";
+inline constexpr OleColor WindowBackground = systemColor(5);
+inline constexpr OleColor ButtonFace = systemColor(15);
+inline constexpr OleColor ButtonText = systemColor(18);
+inline constexpr bool Bold = true;
+inline constexpr bool Italic = true;
+inline constexpr bool Underline = true;
+} // namespace design
+
 enum class ControlKind { Label, Picture, CommandButton, RichTextBox, WebBrowser, Timer };
 
 struct ControlRow

@@ -15,81 +15,25 @@ namespace himekuri {
 namespace {
 
 using K = ControlKind;
+using namespace design;
 
-constexpr const char16_t *PGothic = u"ＭＳ Ｐゴシック";
-constexpr const char16_t *Gothic = u"ＭＳ ゴシック";
-constexpr OleColor ButtonText = systemColor(18);
 constexpr OleColor White = 0xFFFFFF;
 constexpr OleColor Yellow = 0x00FFFF;
-constexpr bool Bold = true;
 
 constexpr QSize ClientTwips = {3765, 4635};
 constexpr QPoint ClientPosTwips = {6270, 2805};
 
 // name, kind, box (twips), text, picture, font, transparent, fore, back, tab index, interval
+// clang-format off
 constexpr ControlRow Controls[] = {
-    {"Timer1",
-     K::Timer,
-     {},
-     nullptr,
-     nullptr,
-     {},
-     false,
-     ButtonText,
-     White,
-     -1,
-     Form2::ShowMilliseconds},
-    {"Label1",
-     K::Label,
-     {0, 4200, 3015, 495},
-     u"日付を読みこんでいます。",
-     nullptr,
-     {PGothic, 12, Bold},
-     false,
-     ButtonText,
-     White,
-     4},
-    {"Label5",
-     K::Label,
-     {240, 3720, 975, 375},
-     u"QV",
-     nullptr,
-     {Gothic, 12, Bold},
-     true,
-     Yellow,
-     White,
-     3},
-    {"Label4",
-     K::Label,
-     {2640, 720, 975, 255},
-     u"2005年",
-     nullptr,
-     {PGothic, 12, Bold},
-     true,
-     ButtonText,
-     White,
-     2},
-    {"Label3",
-     K::Label,
-     {3000, 360, 135, 255},
-     u"|",
-     nullptr,
-     {PGothic, 12, Bold},
-     true,
-     ButtonText,
-     White,
-     1},
-    {"Label2",
-     K::Label,
-     {2640, 120, 1095, 375},
-     u"2002年",
-     nullptr,
-     {PGothic, 12, Bold},
-     true,
-     ButtonText,
-     White,
-     0},
+    {"Timer1", K::Timer, {}, nullptr, nullptr, {}, false, ButtonText, White, -1, Form2::ShowMilliseconds},
+    {"Label1", K::Label, {0, 4200, 3015, 495}, u"日付を読みこんでいます。", nullptr, {PGothic, 12, Bold}, false, ButtonText, White, 4},
+    {"Label5", K::Label, {240, 3720, 975, 375}, u"QV", nullptr, {Gothic, 12, Bold}, true, Yellow, White, 3},
+    {"Label4", K::Label, {2640, 720, 975, 255}, u"2005年", nullptr, {PGothic, 12, Bold}, true, ButtonText, White, 2},
+    {"Label3", K::Label, {3000, 360, 135, 255}, u"|", nullptr, {PGothic, 12, Bold}, true, ButtonText, White, 1},
+    {"Label2", K::Label, {2640, 120, 1095, 375}, u"2002年", nullptr, {PGothic, 12, Bold}, true, ButtonText, White, 0},
 };
+// clang-format on
 
 constexpr char16_t Undecided[] = u"U";
 
