@@ -7,8 +7,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=../tests/e2e/xsession.sh
-source "$here/../tests/e2e/xsession.sh"
+# shellcheck source=../scripts/xsession.sh
+source "$here/../scripts/xsession.sh"
 
 build=$here/../build
 if (($# > 0)) && [[ $1 != --* ]]; then

@@ -14,8 +14,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=xsession.sh
-source "$here/xsession.sh"
+# shellcheck source=../../scripts/xsession.sh
+source "$here/../../scripts/xsession.sh"
 
 if (($# != 4)) || [[ $4 != red && $4 != no-red ]]; then
     echo "usage: $0 BINARY OUTDIR YYYY-MM-DD red|no-red" >&2

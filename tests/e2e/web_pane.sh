@@ -18,8 +18,8 @@
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-# shellcheck source=xsession.sh
-source "$here/xsession.sh"
+# shellcheck source=../../scripts/xsession.sh
+source "$here/../../scripts/xsession.sh"
 
 if (($# != 2)); then
     echo "usage: $0 PROBE OUTDIR" >&2
