@@ -12,6 +12,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <functional>
+#include <vector>
 #include <memory>
 
 namespace himekuri::test {
@@ -27,14 +30,31 @@ private:
     QDateTime m_now = QDateTime(QDate(2002, 11, 2), QTime(10, 0));
 };
 
+// Writes down what the program asks of the desktop.
 class FakePlatform final : public Platform
 {
 public:
     QString folder;
     bool another = false;
+    bool browserStarts = true;
+    mutable std::vector<StackPlace> restacks;
+    mutable QStringList browsed;
+    mutable std::function<void()> onRestack;
 
     QString installFolder() const override { return folder; }
     bool anotherCopyRunning() const override { return another; }
+    void restack(QWidget *, StackPlace place) const override
+    {
+        restacks.push_back(place);
+        if (onRestack)
+            onRestack();
+    }
+    void keepOffTaskbar(QWidget *) const override { }
+    bool openInBrowser(const QUrl &url) const override
+    {
+        browsed << url.toString();
+        return browserStarts;
+    }
 };
 
 // The whole program on a fake clock, in a temporary install folder, with its

@@ -2,17 +2,21 @@
 
 #include "calendar/form1layout.h"
 #include "calendar/holidays.h"
+#include "calendar/setrgn.h"
 #include "runtime/clock.h"
 #include "runtime/controls.h"
 #include "runtime/platform.h"
 #include "runtime/webbrowser.h"
+#include "startup/addresses.h"
 #include "startup/datafiles.h"
 
 #include <QAction>
+#include <QEvent>
 #include <QIcon>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 
 namespace himekuri {
 
@@ -39,33 +43,56 @@ QWidget *Form1::createView()
 
     buildControls(client, form1Controls());
 
-    // The menu exists with its check marks but is never shown as a menu bar.
+    // The menu is never shown as a menu bar; a right click on the page pops it up.
     auto *menu = new QMenu(QStringLiteral("メニュー"), client);
     menu->setObjectName(QStringLiteral("MNU"));
     menu->menuAction()->setVisible(false);
+    client->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(client, &QWidget::customContextMenuRequested, menu,
+            [menu, client](const QPoint &at) { menu->popup(client->mapToGlobal(at)); });
+
     const struct
     {
         const char *name;
         const char16_t *caption;
         bool checkable;
         bool checked;
+        void (Form1::*handler)();
     } items[] = {
-        {"MNU_B", u"常に最背面に表示", true, true},
-        {"MNU_T", u"それ以外", true, false},
-        {"MNU_X", u"終わる", false, false},
+        {"MNU_B", u"常に最背面に表示", true, true, &Form1::MNU_B_Click},
+        {"MNU_T", u"それ以外", true, false, &Form1::MNU_T_Click},
+        {"MNU_X", u"終わる", false, false, &Form1::MNU_X_Click},
     };
     for (const auto &item : items) {
         QAction *action = menu->addAction(QString::fromUtf16(item.caption));
         action->setObjectName(QString::fromLatin1(item.name));
         action->setCheckable(item.checkable);
         action->setChecked(item.checked);
+        // The handlers own the check marks: undo Qt's own toggle first.
+        if (item.checkable) {
+            connect(action, &QAction::triggered, action,
+                    [action] { action->setChecked(!action->isChecked()); });
+        }
+        onEvent(action, &QAction::triggered, [this, handler = item.handler] { (this->*handler)(); });
     }
 
-    onEvent(client->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout,
-            [this] { Timer1_Timer(); });
+    auto *timer = client->findChild<QTimer *>(QStringLiteral("Timer1"));
+    keepTicksOnClockSeconds(timer, runtime().clock());
+    onEvent(timer, &QTimer::timeout, [this] { Timer1_Timer(); });
 
-    onEvent(client->findChild<QPushButton *>(QStringLiteral("Command2")), &QPushButton::clicked,
-            [this] { Command2_Click(); });
+    const auto button = [client](const char *name) {
+        return client->findChild<QPushButton *>(QLatin1String(name));
+    };
+    const auto picture = [client](const char *name) {
+        return client->findChild<Picture *>(QLatin1String(name));
+    };
+    onEvent(button("Command1"), &QPushButton::clicked, [this] { Command1_Click(); });
+    onEvent(button("Command2"), &QPushButton::clicked, [this] { Command2_Click(); });
+    onEvent(picture("Image2"), &Picture::clicked, [this] { Image2_Click(); });
+    onEvent(picture("Image3"), &Picture::clicked, [this] { Image3_Click(); });
+
+    watchPaints(window);
+    runtime().platform().keepOffTaskbar(window);
 
     client->findChild<QWidget *>(QStringLiteral("RichTextBox1"))->setFocus();
     return window;
@@ -76,6 +103,12 @@ void Form1::Form_Load()
     // Whatever fails here is skipped: the page shows all it can.
     Runtime &rt = runtime();
     loadMessageBoard();
+    // What was typed before the day changed is still waiting to be saved.
+    rt.tryStatement([&] {
+        if (UnsavedMemo && *UnsavedMemo != MemoLine)
+            control<RichTextBox>("RichTextBox1")->setPlainText(*UnsavedMemo);
+    });
+    UnsavedMemo.reset();
     rt.tryStatement([&] { TodayKey = now(DateText::Key); });
     rt.tryStatement([&] { label("Label8")->setCaption(now(DateText::Year)); });
     rt.tryStatement([&] { label("Label3")->setCaption(now(DateText::Month)); });
@@ -145,7 +178,123 @@ void Form1::navigatePane(const QString &target)
 
 void Form1::Timer1_Timer()
 {
-    // The clock arrives with the clock tick; until then its labels stay blank.
+    Label *clock = label("Label1");
+    clock->setCaption(now(DateText::Clock));
+    Label *mark = label("Label11");
+    mark->setCaption(now(DateText::AmPm));
+    mark->setCaption(mark->caption() == u"a" ? QStringLiteral("午前") : QStringLiteral("午後"));
+    label("Label8")->setCaption(now(DateText::Year));
+    label("Label3")->setCaption(now(DateText::Month));
+    label("Label5")->setCaption(now(DateText::Day));
+    label("Label2")->setCaption(now(DateText::Weekday));
+
+    // A tick that misses midnight's first second (a suspended machine, a clock
+    // set forward) turns the page all the same: a new date must never be shown
+    // with the old day's marking.
+    if (clock->caption() == QStringView(MidnightClockText) || now(DateText::Key) != TodayKey)
+        turnThePage();
+}
+
+void Form1::turnThePage()
+{
+    const QString typed = control<RichTextBox>("RichTextBox1")->plainText();
+    UnsavedMemo = typed != MemoLine ? std::optional(typed) : std::nullopt;
+    runtime().form(QStringLiteral("Form2"))->show();
+    unload();
+}
+
+void Form1::watchPaints(QWidget *window)
+{
+    // The page's own surface: the frame, the background, labels and pictures.
+    // Buttons, the edit box and the pane are windows of their own.
+    window->installEventFilter(this);
+    QWidget *client = window->findChild<QWidget *>(QStringLiteral("client"));
+    client->installEventFilter(this);
+    for (QWidget *child : client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
+        if (qobject_cast<Label *>(child) || qobject_cast<Picture *>(child))
+            child->installEventFilter(this);
+    }
+}
+
+bool Form1::eventFilter(QObject *watched, QEvent *event)
+{
+    // Restacking may let other events run, which must never happen inside a
+    // paint: the paint handler runs once the paints are done, and paints that
+    // come while it runs are served by it.
+    if (event->type() == QEvent::Paint && !m_paintPending) {
+        m_paintPending = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isLoaded())
+                    runtime().invoke([this] { Form_Paint(); });
+                m_paintPending = false;
+            },
+            Qt::QueuedConnection);
+    }
+    return Form::eventFilter(watched, event);
+}
+
+void Form1::Form_Paint()
+{
+    SetRgn::PinToBottom(runtime(), window(), control<QAction>("MNU_B")->isChecked());
+}
+
+void Form1::MNU_B_Click()
+{
+    auto *bottom = control<QAction>("MNU_B");
+    if (bottom->isChecked()) {
+        bottom->setChecked(false);
+        SetRgn::UnpinBottom(runtime(), window());
+        return;
+    }
+    bottom->setChecked(true);
+    control<QAction>("MNU_T")->setChecked(false);
+    SetRgn::PinToBottom(runtime(), window(), bottom->isChecked());
+}
+
+void Form1::MNU_T_Click()
+{
+    auto *top = control<QAction>("MNU_T");
+    if (top->isChecked()) {
+        top->setChecked(false);
+        SetRgn::UnpinTopmost(runtime(), window());
+        return;
+    }
+    top->setChecked(true);
+    control<QAction>("MNU_B")->setChecked(false);
+    SetRgn::PinTopmost(runtime(), window());
+}
+
+void Form1::MNU_X_Click()
+{
+    unload();
+}
+
+// Ends at once: nothing is saved.
+void Form1::Command1_Click()
+{
+    runtime().end();
+}
+
+void Form1::Image2_Click()
+{
+    openInBrowser(MakerHomePage);
+}
+
+void Form1::Image3_Click()
+{
+    openInBrowser(FeedbackBoard);
+}
+
+// The browser loads the page in its own time; the calendar does not wait.
+void Form1::openInBrowser(const char *url)
+{
+    const QString address = QString::fromLatin1(url);
+    if (runtime().platform().openInBrowser(QUrl(address)))
+        return;
+    runtime().messageBox(QStringLiteral("ウェブブラウザを起動できませんでした。\n%1").arg(address),
+                         Runtime::MessageKind::Warning);
 }
 
 } // namespace himekuri

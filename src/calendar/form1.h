@@ -3,6 +3,8 @@
 #include "calendar/datetexts.h"
 #include "runtime/form.h"
 
+#include <optional>
+
 namespace himekuri {
 
 class Label;
@@ -30,11 +32,23 @@ protected:
     // Like the designed window without a control box: the window manager
     // cannot close it, only its own commands can.
     void closeRequested() override { }
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Timer1_Timer();
+    void Form_Paint();
+    void Command1_Click();
     void Command2_Click();
+    void Image2_Click();
+    void Image3_Click();
+    void MNU_B_Click();
+    void MNU_T_Click();
+    void MNU_X_Click();
+
     void loadMessageBoard();
+    void turnThePage();
+    void openInBrowser(const char *url);
+    void watchPaints(QWidget *window);
 
     Label *label(const char *name) { return control<Label>(name); }
     QString now(DateText format) const;
@@ -43,6 +57,10 @@ private:
     QString MemoLine;
     QByteArray MemoLineEnd = "\r\n";
     QString PaneTarget;
+    // Typed but not saved when the day changed; the next load shows it again.
+    std::optional<QString> UnsavedMemo;
+
+    bool m_paintPending = false;
 };
 
 } // namespace himekuri

@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+class QTimer;
+
 namespace himekuri {
 
 // Every reading of the local date and time goes through one clock, so that
@@ -18,5 +20,12 @@ class SystemClock final : public Clock
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
 };
+
+// Makes a one-second timer that shows the clock tick just after each of the
+// clock's seconds begins. A plain periodic timer keeps to the monotonic clock,
+// which drifts against the wall clock; once its ticks sit at a second's edge,
+// a shown second is skipped or repeated. The first tick still comes a full
+// interval after the start. Call before anything else connects to the timer.
+void keepTicksOnClockSeconds(QTimer *timer, const Clock &clock);
 
 } // namespace himekuri

@@ -1,6 +1,8 @@
 #include "platform.h"
 
+#include <QDesktopServices>
 #include <QLockFile>
+#include <QUrl>
 
 namespace himekuri {
 
@@ -15,5 +17,12 @@ SystemPlatform::SystemPlatform()
 }
 
 SystemPlatform::~SystemPlatform() = default;
+
+// The launcher (xdg-open, the shell) is started detached: the page loads in
+// the browser's own time, not the calendar's.
+bool SystemPlatform::openInBrowser(const QUrl &url) const
+{
+    return QDesktopServices::openUrl(url);
+}
 
 } // namespace himekuri

@@ -1,6 +1,9 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QWidget>
+
+#include <windows.h>
 
 namespace himekuri {
 
@@ -15,5 +18,33 @@ QString SystemPlatform::installFolder() const
 {
     return QDir::rootPath() + QStringLiteral("Program Files/Tesrava/");
 }
+
+void SystemPlatform::restack(QWidget *window, StackPlace place) const
+{
+    constexpr UINT flags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
+    const auto hwnd = reinterpret_cast<HWND>(window->winId());
+    switch (place) {
+    case StackPlace::Bottom:
+        SetWindowPos(hwnd, HWND_BOTTOM, 0, 0, 0, 0, flags);
+        break;
+    case StackPlace::LeaveBottom:
+        // Windows keeps no bottom band: the window already is an ordinary one.
+        break;
+    case StackPlace::TopMost:
+        SetWindowPos(hwnd, HWND_TOPMOST, 0, 0, 0, 0, flags);
+        break;
+    case StackPlace::LeaveTopMost:
+        SetWindowPos(hwnd, HWND_NOTOPMOST, 0, 0, 0, 0, flags);
+        break;
+    }
+}
+
+// A tool window has no taskbar button.
+void SystemPlatform::keepOffTaskbar(QWidget *window) const
+{
+    window->setWindowFlag(Qt::Tool);
+}
+
+void choosePlatformPlugin() { }
 
 } // namespace himekuri

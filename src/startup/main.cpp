@@ -13,6 +13,7 @@ int main(int argc, char *argv[])
 {
     using namespace himekuri;
 
+    choosePlatformPlugin();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("himekuri"));
     // A form that is loaded but hidden still keeps the program alive; the
