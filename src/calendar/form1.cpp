@@ -152,7 +152,10 @@ void Form1::loadMessageBoard()
         MemoLine = *read.line;
         MemoLineEnd = read.lineEnd;
     });
-    rt.tryStatement([&] { control<RichTextBox>("RichTextBox1")->setPlainText(MemoLine); });
+    rt.tryStatement([&] {
+        control<RichTextBox>("RichTextBox1")->setPlainText(MemoLine);
+        m_memoAsStored = MemoLine;
+    });
 }
 
 void Form1::Command2_Click()
@@ -162,6 +165,8 @@ void Form1::Command2_Click()
     // Saved unchanged, the line goes back exactly as it was read.
     const WriteResult written = replaceContent(paths.messageBoard(), text,
                                                text == MemoLine ? MemoLineEnd : QByteArray(CrLf));
+    if (written.ok())
+        m_memoAsStored = text;
     // The text stays in the box: the user can mend it and try again.
     if (!written.ok()) {
         runtime().messageBox(
@@ -198,7 +203,7 @@ void Form1::Timer1_Timer()
 void Form1::turnThePage()
 {
     const QString typed = control<RichTextBox>("RichTextBox1")->plainText();
-    UnsavedMemo = typed != MemoLine ? std::optional(typed) : std::nullopt;
+    UnsavedMemo = typed != m_memoAsStored ? std::optional(typed) : std::nullopt;
     runtime().form(QStringLiteral("Form2"))->show();
     unload();
 }

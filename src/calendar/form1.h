@@ -60,6 +60,8 @@ private:
     // Typed but not saved when the day changed; the next load shows it again.
     std::optional<QString> UnsavedMemo;
 
+    // The box's text as the file holds it, after a load or a save.
+    QString m_memoAsStored;
     bool m_paintPending = false;
 };
 
