@@ -27,35 +27,60 @@ QString SystemPlatform::installFolder() const
     return QDir::homePath() + QStringLiteral("/Program Files/Tesrava/");
 }
 
+namespace {
+
+Display *x11Display()
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->display() : nullptr;
+}
+
+// Asks the window manager to add or remove a state of a mapped window.
+void changeNetWmState(Display *display, Window window, bool add, const char *state)
+{
+    XEvent event {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = add ? 1 : 0;
+    event.xclient.data.l[1] = static_cast<long>(XInternAtom(display, state, False));
+    event.xclient.data.l[3] = 1; // from an application
+    XSendEvent(display, DefaultRootWindow(display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+}
+
+} // namespace
+
 // The window manager keeps the layers (_NET_WM_STATE_BELOW / _ABOVE); the
 // window is only asked to move within its layer, which activates nothing.
+// Each call states the layer afresh, so a state that someone else took away
+// comes back with the next one.
 void SystemPlatform::restack(QWidget *window, StackPlace place) const
 {
     QWindow *handle = window->windowHandle();
     if (!handle)
         return;
-    const Qt::WindowFlags layers = Qt::WindowStaysOnBottomHint | Qt::WindowStaysOnTopHint;
-    const Qt::WindowFlags before = window->windowFlags();
-    Qt::WindowFlags flags = before;
-    switch (place) {
-    case StackPlace::Bottom:
-        flags = (flags & ~layers) | Qt::WindowStaysOnBottomHint;
-        break;
-    case StackPlace::LeaveBottom:
-        flags &= ~Qt::WindowStaysOnBottomHint;
-        break;
-    case StackPlace::TopMost:
-        flags = (flags & ~layers) | Qt::WindowStaysOnTopHint;
-        break;
-    case StackPlace::LeaveTopMost:
-        flags &= ~Qt::WindowStaysOnTopHint;
-        break;
-    }
-    if (flags != before) {
-        // Changed on the native window in place: QWidget::setWindowFlags would
-        // hide it and make a new one.
-        window->overrideWindowFlags(flags);
+    const bool below = place == StackPlace::Bottom;
+    const bool above = place == StackPlace::TopMost;
+    Qt::WindowFlags flags = window->windowFlags();
+    if (place != StackPlace::LeaveTopMost)
+        flags.setFlag(Qt::WindowStaysOnBottomHint, below);
+    if (place != StackPlace::LeaveBottom)
+        flags.setFlag(Qt::WindowStaysOnTopHint, above);
+    // QWidget::setWindowFlags would hide the window and make a new one.
+    window->overrideWindowFlags(flags);
+
+    Display *display = x11Display();
+    if (!display) {
         handle->setFlags(flags);
+    } else {
+        const auto id = static_cast<Window>(handle->winId());
+        if (place != StackPlace::LeaveTopMost)
+            changeNetWmState(display, id, below, "_NET_WM_STATE_BELOW");
+        if (place != StackPlace::LeaveBottom)
+            changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
+        XFlush(display);
     }
     // Leaving the bottom layer would put it in front of everything; it stays
     // behind the windows it was behind.
@@ -68,10 +93,9 @@ void SystemPlatform::restack(QWidget *window, StackPlace place) const
 // window is mapped; Qt keeps states it does not manage itself.
 void SystemPlatform::keepOffTaskbar(QWidget *window) const
 {
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11)
+    Display *display = x11Display();
+    if (!display)
         return;
-    Display *display = x11->display();
     const auto id = static_cast<Window>(window->winId());
     Atom states[] = {
         XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
