@@ -14,8 +14,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 #include <functional>
-#include <vector>
 #include <memory>
+#include <vector>
 
 namespace himekuri::test {
 

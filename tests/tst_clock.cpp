@@ -90,11 +90,21 @@ void TestClock::tickWritesClockMarkAndDate_data()
     QTest::addColumn<QString>("clock");
     QTest::addColumn<QString>("mark");
 
-    QTest::newRow("last second of the day") << "2002-11-02T23:59:59" << "11時59分59秒P" << "午後";
-    QTest::newRow("noon") << "2002-11-02T12:00:00" << "12時00分00秒P" << "午後";
-    QTest::newRow("second before noon") << "2002-11-02T11:59:59.999" << "11時59分59秒A" << "午前";
-    QTest::newRow("early morning") << "2002-11-02T03:07:09" << "03時07分09秒A" << "午前";
-    QTest::newRow("afternoon") << "2002-11-02T15:07:09" << "03時07分09秒P" << "午後";
+    QTest::newRow("last second of the day") << "2002-11-02T23:59:59"
+                                            << "11時59分59秒P"
+                                            << "午後";
+    QTest::newRow("noon") << "2002-11-02T12:00:00"
+                          << "12時00分00秒P"
+                          << "午後";
+    QTest::newRow("second before noon") << "2002-11-02T11:59:59.999"
+                                        << "11時59分59秒A"
+                                        << "午前";
+    QTest::newRow("early morning") << "2002-11-02T03:07:09"
+                                   << "03時07分09秒A"
+                                   << "午前";
+    QTest::newRow("afternoon") << "2002-11-02T15:07:09"
+                               << "03時07分09秒P"
+                               << "午後";
 }
 
 void TestClock::tickWritesClockMarkAndDate()
@@ -133,10 +143,13 @@ void TestClock::ticksKeepToTheClocksSeconds()
 
     // Later ones just after the clock's next second begins, wherever the
     // previous one fell.
-    for (const auto &[at, wait] : {std::pair {"10:00:01.250", 770}, {"10:00:02.995", 25},
-                                   {"10:00:03.020", 1000}, {"10:00:04.000", 1020}}) {
-        m_p->clock.set(QDateTime(QDate(2002, 11, 2), QTime::fromString(QLatin1String(at),
-                                                                        QStringLiteral("hh:mm:ss.zzz"))));
+    for (const auto &[at, wait] : {std::pair {"10:00:01.250", 770},
+                                   {"10:00:02.995", 25},
+                                   {"10:00:03.020", 1000},
+                                   {"10:00:04.000", 1020}}) {
+        m_p->clock.set(
+            QDateTime(QDate(2002, 11, 2),
+                      QTime::fromString(QLatin1String(at), QStringLiteral("hh:mm:ss.zzz"))));
         tick();
         QVERIFY(timer->isActive());
         QCOMPARE(timer->interval(), wait);
@@ -187,9 +200,15 @@ void TestClock::tickThatMissedMidnightTurnsThePage_data()
     QTest::addColumn<QString>("holiday");
 
     // 2 November 2002 is a plain Saturday; the 3rd is Culture Day.
-    QTest::newRow("late by a second") << "2002-11-03T00:00:01.000" << "03" << "文化の日";
-    QTest::newRow("resumed days later") << "2002-11-23T09:30:00" << "23" << "勤労感謝の日";
-    QTest::newRow("clock set back a day") << "2002-11-01T23:00:00" << "01" << "";
+    QTest::newRow("late by a second") << "2002-11-03T00:00:01.000"
+                                      << "03"
+                                      << "文化の日";
+    QTest::newRow("resumed days later") << "2002-11-23T09:30:00"
+                                        << "23"
+                                        << "勤労感謝の日";
+    QTest::newRow("clock set back a day") << "2002-11-01T23:00:00"
+                                          << "01"
+                                          << "";
 }
 
 void TestClock::tickThatMissedMidnightTurnsThePage()
@@ -223,7 +242,8 @@ void TestClock::unsavedMessageSurvivesTheDayChange()
     // Still only typed: the file changes when the user saves.
     QCOMPARE(m_p->read("de.txt"), QByteArray("saved\r\n"));
     QTest::mouseClick(m_p->form1->control<QPushButton>("Command2"), Qt::LeftButton);
-    QCOMPARE(m_p->read("de.txt"), QByteArray("\x96\xBE\x93\xFA\x82\xCC\x97\x5C\x92\xE8 \x87\x40\r\n"));
+    QCOMPARE(m_p->read("de.txt"),
+             QByteArray("\x96\xBE\x93\xFA\x82\xCC\x97\x5C\x92\xE8 \x87\x40\r\n"));
 
     // Once saved, the next day's page shows the file as it is.
     m_p->write("de.txt", "changed elsewhere\r\n");

@@ -112,10 +112,10 @@ void TestCommands::stackingModes_data()
 
     using P = StackPlace;
     // From the state at every load: bottom checked.
-    QTest::newRow("bottom: uncheck it") << QStringList {"MNU_B"} << false << false
-                                        << Places {P::LeaveBottom} << false;
-    QTest::newRow("bottom: to top-most") << QStringList {"MNU_T"} << false << true
-                                         << Places {P::TopMost} << false;
+    QTest::newRow("bottom: uncheck it")
+        << QStringList {"MNU_B"} << false << false << Places {P::LeaveBottom} << false;
+    QTest::newRow("bottom: to top-most")
+        << QStringList {"MNU_T"} << false << true << Places {P::TopMost} << false;
     // From top-most.
     QTest::newRow("top-most: to bottom") << QStringList {"MNU_T", "MNU_B"} << true << false
                                          << Places {P::TopMost, P::Bottom} << true;
@@ -170,7 +170,8 @@ void TestCommands::rightClickPopsUpTheMenu()
 
     // On the page, labels included; the edit box keeps its own menu.
     auto *label = m_p->form1->control<Label>("Label7");
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5), label->mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            label->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(label, &click);
     QTRY_VERIFY(menu->isVisible());
     QStringList captions;
@@ -196,7 +197,8 @@ void TestCommands::browserThatCannotStartIsTold()
     m_p->platform.browserStarts = false;
     clickPicture("Image3");
     QCOMPARE(m_p->messages.size(), 1);
-    QVERIFY(m_p->messages.front().startsWith(QStringLiteral("ウェブブラウザを起動できませんでした。")));
+    QVERIFY(
+        m_p->messages.front().startsWith(QStringLiteral("ウェブブラウザを起動できませんでした。")));
     QVERIFY(m_p->messages.front().contains(QLatin1String(FeedbackBoard)));
     QVERIFY(!m_p->exitCode);
     QVERIFY(m_p->form1->window()->isVisible());

@@ -73,7 +73,8 @@ QWidget *Form1::createView()
             connect(action, &QAction::triggered, action,
                     [action] { action->setChecked(!action->isChecked()); });
         }
-        onEvent(action, &QAction::triggered, [this, handler = item.handler] { (this->*handler)(); });
+        onEvent(action, &QAction::triggered,
+                [this, handler = item.handler] { (this->*handler)(); });
     }
 
     auto *timer = client->findChild<QTimer *>(QStringLiteral("Timer1"));

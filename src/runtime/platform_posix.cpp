@@ -5,6 +5,7 @@
 #include <QStandardPaths>
 #include <QWidget>
 #include <QWindow>
+#include <algorithm>
 
 // Last: Xlib's macros (None, Bool, Status...) would clash with Qt's names.
 #include <X11/Xatom.h>
@@ -50,12 +51,36 @@ void changeNetWmState(Display *display, Window window, bool add, const char *sta
                SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
+// Whether the window's states hold BELOW and not ABOVE, read in one round trip.
+bool isStatedBelow(Display *display, Window window)
+{
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char *data = nullptr;
+    const int status =
+        XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64,
+                           False, XA_ATOM, &type, &format, &count, &remaining, &data);
+    bool below = false;
+    bool above = false;
+    if (status == Success && data && format == 32) {
+        const auto *atoms = reinterpret_cast<const Atom *>(data);
+        below = std::find(atoms, atoms + count, XInternAtom(display, "_NET_WM_STATE_BELOW", False))
+            != atoms + count;
+        above = std::find(atoms, atoms + count, XInternAtom(display, "_NET_WM_STATE_ABOVE", False))
+            != atoms + count;
+    }
+    if (data)
+        XFree(data);
+    return below && !above;
+}
+
 } // namespace
 
 // The window manager keeps the layers (_NET_WM_STATE_BELOW / _ABOVE); the
 // window is only asked to move within its layer, which activates nothing.
-// Each call states the layer afresh, so a state that someone else took away
-// comes back with the next one.
+// A state that someone else took away comes back with the next push.
 void SystemPlatform::restack(QWidget *window, StackPlace place) const
 {
     QWindow *handle = window->windowHandle();
@@ -76,11 +101,17 @@ void SystemPlatform::restack(QWidget *window, StackPlace place) const
         handle->setFlags(flags);
     } else {
         const auto id = static_cast<Window>(handle->winId());
-        if (place != StackPlace::LeaveTopMost)
-            changeNetWmState(display, id, below, "_NET_WM_STATE_BELOW");
-        if (place != StackPlace::LeaveBottom)
-            changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
-        XFlush(display);
+        // The push that comes with every paint asks the window manager only
+        // when the state went missing; asking anyway costs it and us a
+        // round of events each second.
+        const bool stated = place == StackPlace::Bottom && isStatedBelow(display, id);
+        if (!stated) {
+            if (place != StackPlace::LeaveTopMost)
+                changeNetWmState(display, id, below, "_NET_WM_STATE_BELOW");
+            if (place != StackPlace::LeaveBottom)
+                changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
+            XFlush(display);
+        }
     }
     // Leaving the bottom layer would put it in front of everything; it stays
     // behind the windows it was behind.

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QWidget>
-
 #include <windows.h>
 
 namespace himekuri {
@@ -45,6 +44,7 @@ void SystemPlatform::keepOffTaskbar(QWidget *window) const
     window->setWindowFlag(Qt::Tool);
 }
 
-void choosePlatformPlugin() { }
+void choosePlatformPlugin()
+{ }
 
 } // namespace himekuri
