@@ -1,0 +1,174 @@
+#!/usr/bin/python3
+"""The end-to-end scripts' helpers, one subcommand each.
+
+boxes SHOT.ppm OX OY NAME=LEFT,TOP,W,H...  "NAME red=N colours=N" a box (relative
+    to OX,OY): red counts pixels of exactly (255,0,0), so anti-aliased edges
+    (blends) do not count; one colour means nothing is drawn there.
+pixels SHOT.ppm X,Y...        "R,G,B" of each point
+wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
+watch-forms PID SECONDS       "MS Role=ID ..." whenever PID's viewable windows change
+serve DIR PORTFILE            HTTP on a free loopback port, written to PORTFILE
+free-port                     a loopback port nobody listens on
+"""
+import ctypes as c
+import functools
+import http.server
+import os
+import re
+import socket
+import sys
+import time
+
+
+def read_ppm(path):  # 8-bit binary PPM, as ImageMagick writes it
+    data = open(path, "rb").read()
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+255\s", data)
+    width, height = (int(m[1]), int(m[2])) if m else (0, 0)
+    if not m or len(data) - m.end() < width * height * 3:
+        sys.exit(f"{path}: not a whole 8-bit binary PPM")
+    return width, height, data[m.end():]
+
+
+def boxes(shot, ox, oy, *boxes):
+    width, height, px = read_ppm(shot)
+    for box in boxes:
+        name, rect = box.split("=")
+        left, top, w, h = map(int, rect.split(","))
+        x0, y0 = int(ox) + left, int(oy) + top
+        if x0 < 0 or y0 < 0 or x0 + w > width or y0 + h > height:
+            sys.exit(f"box {name} lies outside the {width}x{height} screenshot")
+        colours, red = set(), 0
+        for y in range(y0, y0 + h):
+            row = px[(y * width + x0) * 3:(y * width + x0 + w) * 3]
+            cells = [row[i:i + 3] for i in range(0, len(row), 3)]
+            colours.update(cells)
+            red += cells.count(b"\xff\x00\x00")
+        print(f"{name} red={red} colours={len(colours)}")
+
+
+def pixels(shot, *points):
+    width, _, px = read_ppm(shot)
+    for point in points:
+        x, y = map(int, point.split(","))
+        print("%d,%d,%d" % tuple(px[3 * (y * width + x):][:3]))
+
+
+def xlib():
+    x = c.CDLL("libX11.so.6")
+    x.XOpenDisplay.restype = c.c_void_p
+    x.XOpenDisplay.argtypes = [c.c_char_p]
+    x.XInternAtom.restype = c.c_ulong
+    x.XInternAtom.argtypes = [c.c_void_p, c.c_char_p, c.c_int]
+    x.XDefaultRootWindow.restype = c.c_ulong
+    x.XDefaultRootWindow.argtypes = [c.c_void_p]
+    display = x.XOpenDisplay(None)
+    if not display:
+        sys.exit("cannot open the display")
+    return x, display
+
+
+class ClientMessage(c.Structure):
+    _fields_ = [("type", c.c_int), ("serial", c.c_ulong), ("send_event", c.c_int),
+                ("display", c.c_void_p), ("window", c.c_ulong),
+                ("message_type", c.c_ulong), ("format", c.c_int), ("data", c.c_long * 5)]
+
+
+class XEvent(c.Union):
+    _fields_ = [("xclient", ClientMessage), ("pad", c.c_long * 24)]
+
+
+def wm_state(window, change, atom):  # the EWMH client message a pager sends
+    x, display = xlib()
+    event = XEvent()
+    m = event.xclient
+    m.type, m.window, m.format = 33, int(window), 32  # ClientMessage
+    m.message_type = x.XInternAtom(display, b"_NET_WM_STATE", 0)
+    m.data[0] = {"remove": 0, "add": 1}[change]
+    m.data[1] = x.XInternAtom(display, atom.encode(), 0)
+    m.data[3] = 2  # from a pager: the window manager obeys at once
+    x.XSendEvent.argtypes = [c.c_void_p, c.c_ulong, c.c_int, c.c_long, c.POINTER(XEvent)]
+    x.XSync.argtypes = [c.c_void_p, c.c_int]
+    # SubstructureNotify | SubstructureRedirect on the root window
+    x.XSendEvent(display, x.XDefaultRootWindow(display), 0, 3 << 19, c.byref(event))
+    x.XSync(display, 0)
+
+
+class Attributes(c.Structure):
+    _fields_ = [(n, c.c_int) for n in ("x", "y", "width", "height", "border", "depth")] + [
+        ("visual", c.c_void_p), ("root", c.c_ulong), ("class_", c.c_int),
+        ("bit_gravity", c.c_int), ("win_gravity", c.c_int), ("backing_store", c.c_int),
+        ("backing_planes", c.c_ulong), ("backing_pixel", c.c_ulong), ("save_under", c.c_int),
+        ("colormap", c.c_ulong), ("map_installed", c.c_int), ("map_state", c.c_int),
+        ("all_event_masks", c.c_long), ("your_event_mask", c.c_long),
+        ("do_not_propagate_mask", c.c_long), ("override_redirect", c.c_int),
+        ("screen", c.c_void_p)]
+
+
+def watch_forms(pid, seconds):
+    # One process asking the server directly does not miss a 2 s splash on a
+    # loaded machine the way a round of xdotool/xprop/xwininfo calls can.
+    x, display = xlib()
+    x.XFree.argtypes = [c.c_void_p]
+    x.XGetWindowProperty.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_long, c.c_long,
+                                     c.c_int, c.c_ulong] + [c.c_void_p] * 5
+    x.XGetWindowAttributes.argtypes = [c.c_void_p, c.c_ulong, c.POINTER(Attributes)]
+    # Windows vanish between two requests: their errors are expected.
+    on_error = c.CFUNCTYPE(c.c_int, c.c_void_p, c.c_void_p)(lambda *_: 0)
+    x.XSetErrorHandler(on_error)
+    root = x.XDefaultRootWindow(display)
+    clients, wm_pid, role_atom = (x.XInternAtom(display, n, 0) for n in
+                                  (b"_NET_CLIENT_LIST", b"_NET_WM_PID", b"WM_WINDOW_ROLE"))
+
+    def prop(window, atom, longs):
+        kind, fmt, count, left = c.c_ulong(), c.c_int(), c.c_ulong(), c.c_ulong()
+        data = c.POINTER(c.c_ubyte)()
+        if x.XGetWindowProperty(display, window, atom, 0, 1024, 0, 0, c.byref(kind), c.byref(fmt),
+                                c.byref(count), c.byref(left), c.byref(data)) or not data:
+            return None
+        try:  # format 32 comes as C longs
+            if longs:
+                return list(c.cast(data, c.POINTER(c.c_ulong))[:count.value])
+            return c.string_at(data, count.value).decode(errors="replace")
+        finally:
+            x.XFree(data)
+
+    roles, start, last = {}, time.monotonic(), None
+    while time.monotonic() - start < float(seconds):
+        # Hidden windows leave the client list but stay known here.
+        for window in prop(root, clients, True) or []:
+            if window not in roles and (prop(window, wm_pid, True) or [0])[0] == int(pid) \
+                    and (role := prop(window, role_atom, False)):
+                roles[window] = role
+        shown = []
+        for window, role in roles.items():
+            a = Attributes()
+            if x.XGetWindowAttributes(display, window, c.byref(a)) and a.map_state == 2:
+                shown.append(f"{role}={window}")  # 2: IsViewable
+        state = " ".join(sorted(shown))
+        if state != last:
+            print(f"{int((time.monotonic() - start) * 1000)} {state}".rstrip(), flush=True)
+            last = state
+        time.sleep(0.02)
+
+
+def serve(directory, portfile):
+    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
+    with open(portfile + ".tmp", "w") as f:
+        f.write(str(server.server_address[1]))
+    os.rename(portfile + ".tmp", portfile)
+    server.serve_forever()
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        print(s.getsockname()[1])
+
+
+COMMANDS = {"boxes": boxes, "pixels": pixels, "wm-state": wm_state,
+            "watch-forms": watch_forms, "serve": serve, "free-port": free_port}
+if __name__ == "__main__":
+    if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
+        sys.exit(__doc__)
+    COMMANDS[sys.argv[1]](*sys.argv[2:])
