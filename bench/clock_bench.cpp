@@ -15,6 +15,8 @@
 // Exit status: 0 when all three ran through the period and the probe saw
 // ticks, 1 otherwise. Figures are never judged.
 
+#include "benchsupport.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -38,6 +40,8 @@
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 using Clock = std::chrono::steady_clock;
 
@@ -92,30 +96,12 @@ CpuTime cpu_time(pid_t pid)
     return t;
 }
 
-bool write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    return bool(out);
-}
-
 std::string read_tail(const std::string &path, size_t limit)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    std::string text = s.str();
+    std::string text = read_file(path);
     if (text.size() > limit)
         text = "..." + text.substr(text.size() - limit);
     return text;
-}
-
-void remove_tree(const std::string &path)
-{
-    nftw(
-        path.c_str(),
-        [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
 }
 
 // The 1-minute load average: other work on the machine while we measure.
@@ -125,15 +111,6 @@ std::string load_average()
     std::string one;
     in >> one;
     return one.empty() ? "?" : one;
-}
-
-std::string describe_exit(int status)
-{
-    if (WIFEXITED(status))
-        return "exited with status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return std::string("was killed by signal ") + strsignal(WTERMSIG(status));
-    return "ended";
 }
 
 struct Subject
@@ -178,8 +155,8 @@ bool prepare(Subject &s, std::string &error)
     const std::string data = home + "/Program Files/Tesrava";
     const bool made = mkdir(home.c_str(), 0755) == 0
         && mkdir((home + "/Program Files").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
-        && mkdir((s.dir + "/runtime").c_str(), 0700) == 0 && mkdir((s.dir + "/tmp").c_str(), 0700) == 0
-        && write_file(data + "/or.txt", "N");
+        && mkdir((s.dir + "/runtime").c_str(), 0700) == 0
+        && mkdir((s.dir + "/tmp").c_str(), 0700) == 0 && write_file(data + "/or.txt", "N");
     if (!made)
         error = "could not prepare " + s.dir;
     return made;
@@ -345,26 +322,6 @@ int usage(const char *self)
                  "HIMEKURI TICKER PROBE\n",
                  self);
     return 2;
-}
-
-bool parse_int(const char *text, int min, int *out)
-{
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || errno || v < min || v > 10000000)
-        return false;
-    *out = static_cast<int>(v);
-    return true;
-}
-
-double median(std::vector<int> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
 }
 
 } // namespace
@@ -538,8 +495,8 @@ int main(int argc, char *argv[])
         const double total = user + system;
         totals.push_back(total);
         const std::string name = s.name + " (" + s.label + ")";
-        std::printf("%-26s %10.0f %10.0f %10.0f %12.0f %8.3f\n", name.c_str(), user, system,
-                    total, total / hours, total / (options.seconds * 10.0));
+        std::printf("%-26s %10.0f %10.0f %10.0f %12.0f %8.3f\n", name.c_str(), user, system, total,
+                    total / hours, total / (options.seconds * 10.0));
     }
     if (totals[0] >= 0 && totals[1] > 0) {
         std::printf("ratio calendar/floor (himekuri/ticker) CPU: %.2f (bar: within 2x)\n",
@@ -592,10 +549,9 @@ int main(int argc, char *argv[])
                     ++repeats;
                 }
                 if (oddities.size() < 20) {
-                    oddities.push_back(std::string(skip ? "skip" : "repeat") + ": "
-                                       + previous->text + " (ms " + std::to_string(previous->ms)
-                                       + ") then " + t.text + " (ms " + std::to_string(t.ms)
-                                       + ")");
+                    oddities.push_back(std::string(skip ? "skip" : "repeat") + ": " + previous->text
+                                       + " (ms " + std::to_string(previous->ms) + ") then " + t.text
+                                       + " (ms " + std::to_string(t.ms) + ")");
                 }
             }
         }
@@ -609,8 +565,7 @@ int main(int argc, char *argv[])
     std::printf("\nclock of the calendar window (in-process probe), ticks in the measured "
                 "period:\n");
     std::printf("ticks observed:   %d (about %d expected)\n", counted, options.seconds);
-    std::printf("skipped seconds:  %d tick(s), %d second(s) never shown\n", skips,
-                skipped_seconds);
+    std::printf("skipped seconds:  %d tick(s), %d second(s) never shown\n", skips, skipped_seconds);
     std::printf("repeated seconds: %d tick(s)\n", repeats);
     if (unreadable)
         std::printf("unreadable clock text: %d tick(s)\n", unreadable);

@@ -110,8 +110,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         // isLoaded() first: window() would load a form that is not.
-        if (event->type() == QEvent::Show && m_calendar.isLoaded()
-            && watched == m_calendar.window() && watched != m_window) {
+        if (event->type() == QEvent::Show && m_calendar.isLoaded() && watched == m_calendar.window()
+            && watched != m_window) {
             attach(m_calendar.window());
         }
         return QObject::eventFilter(watched, event);
@@ -209,7 +209,8 @@ int main(int argc, char *argv[])
     auto &splash = runtime.addForm(std::make_unique<Form2>(runtime));
     runtime.addForm(std::make_unique<Form3>(runtime));
     runtime.setMessageBoxHandler([](const QString &text, Runtime::MessageKind) {
-        say(QStringLiteral("message ") + QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        say(QStringLiteral("message ")
+            + QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
     });
     QObject::connect(&runtime, &Runtime::finished, &app, [](int code) {
         say(QStringLiteral("finished %1").arg(code));

@@ -11,6 +11,8 @@
 //                      HIMEKURI MINIMAL
 // DISPLAY must name that X server.
 
+#include "benchsupport.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <algorithm>
@@ -34,6 +36,8 @@
 #include <vector>
 
 namespace {
+
+using namespace bench;
 
 using Clock = std::chrono::steady_clock;
 
@@ -113,29 +117,6 @@ std::optional<long> cardinal_property(Display *dpy, Window w, Atom property)
     return value;
 }
 
-bool write_file(const std::string &path, const std::string &bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-    return bool(out);
-}
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void remove_tree(const std::string &path)
-{
-    nftw(
-        path.c_str(),
-        [](const char *p, const struct stat *, int, struct FTW *) { return remove(p); }, 16,
-        FTW_DEPTH | FTW_PHYS);
-}
-
 long vm_rss_kib(pid_t pid)
 {
     std::istringstream status(read_file("/proc/" + std::to_string(pid) + "/status"));
@@ -173,15 +154,6 @@ void end_child(pid_t pid)
     }
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-}
-
-std::string describe_exit(int status)
-{
-    if (WIFEXITED(status))
-        return "exited with status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status))
-        return std::string("killed by signal ") + strsignal(WTERMSIG(status));
-    return "ended";
 }
 
 class Bench
@@ -370,15 +342,6 @@ private:
     Atom pid_atom_;
 };
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 int usage(const char *self)
 {
     std::fprintf(stderr,
@@ -386,16 +349,6 @@ int usage(const char *self)
                  "HIMEKURI MINIMAL\n",
                  self);
     return 2;
-}
-
-bool parse_int(const char *text, int min, int *out)
-{
-    char *end = nullptr;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || v < min || v > 1000000)
-        return false;
-    *out = static_cast<int>(v);
-    return true;
 }
 
 } // namespace
