@@ -24,6 +24,8 @@ public:
     // Sends the browser pane to a page or picture; loads the window (hidden)
     // if needed. A later load of the window shows the same target again.
     void navigatePane(const QString &target);
+    // Only remembers the target for the window's next load.
+    void rememberPane(const QString &target) { PaneTarget = target; }
     QString paneTarget() const { return PaneTarget; }
 
 protected:

@@ -69,13 +69,23 @@ void Form3::answer(const char *letter)
     }
 }
 
+void Form3::showInPane(const QString &target)
+{
+    auto &calendar = runtime().form<Form1>(QStringLiteral("Form1"));
+    // While the splash is up the calendar is still to come: it is loaded now,
+    // hidden. One its user has closed is not brought back hidden, where it
+    // would keep the program running unseen and a new start refused.
+    if (calendar.isLoaded() || runtime().form(QStringLiteral("Form2"))->isLoaded())
+        calendar.navigatePane(target);
+    else
+        calendar.rememberPane(target);
+}
+
 void Form3::Command1_Click()
 {
     answer("Y");
     unload();
-    runtime()
-        .form<Form1>(QStringLiteral("Form1"))
-        .navigatePane(QString::fromLatin1(LatestVersionPage));
+    showInPane(QString::fromLatin1(LatestVersionPage));
 }
 
 void Form3::Command2_Click()
@@ -84,7 +94,7 @@ void Form3::Command2_Click()
     unload();
     // The picture at once, rather than an empty pane until the next start.
     const DataPaths paths {runtime().platform().installFolder()};
-    runtime().form<Form1>(QStringLiteral("Form1")).navigatePane(paths.localPicture());
+    showInPane(paths.localPicture());
 }
 
 } // namespace himekuri

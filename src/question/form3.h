@@ -19,6 +19,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void answer(const char *letter);
+    void showInPane(const QString &target);
 };
 
 } // namespace himekuri
