@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <functional>
 #include <memory>
@@ -57,6 +59,13 @@ public:
     }
 };
 
+// A window's timer falls due now, through the connections the window made.
+inline bool fire(Form &form, const char *timer = "Timer1")
+{
+    auto *t = form.window()->findChild<QTimer *>(QLatin1String(timer));
+    return t && QMetaObject::invokeMethod(t, "timeout");
+}
+
 // The whole program on a fake clock, in a temporary install folder, with its
 // message boxes written down instead of shown.
 class Program
@@ -88,7 +97,26 @@ public:
     {
         runtime->invoke([this] { form2->show(); });
     }
+    // A start with the question answered before.
+    void start(const char *choice)
+    {
+        write("or.txt", QByteArray(choice) + "\r\n");
+        start();
+    }
+    // The splash's timer falls due and the calendar comes up in its place.
+    bool handOver()
+    {
+        return form2->isLoaded() && fire(*form2) && !form2->isLoaded() && form1->isLoaded()
+            && form1->window()->isVisible();
+    }
+    // Loaded hidden for its pane while the splash is up, shown after it.
+    bool showCalendar()
+    {
+        start("N");
+        return form1->isLoaded() && !form1->window()->isVisible() && handOver();
+    }
 
+    QStringList takeMessages() { return std::exchange(messages, {}); }
     QString path(const char *file) const { return platform.folder + QLatin1String(file); }
     QByteArray read(const char *file) const
     {
@@ -115,6 +143,26 @@ public:
 
 private:
     QTemporaryDir m_home;
+};
+
+// Each test function gets a program of its own; a message box it did not
+// take fails it.
+class ProgramTest : public QObject
+{
+    Q_OBJECT
+
+protected:
+    std::unique_ptr<Program> m_p;
+
+private Q_SLOTS:
+    void initTestCase() { installFontSubstitutes(); }
+    void init() { m_p = std::make_unique<Program>(); }
+    void cleanup()
+    {
+        const QStringList left = m_p->takeMessages();
+        m_p.reset();
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(u'\n')));
+    }
 };
 
 } // namespace himekuri::test

@@ -10,79 +10,46 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
 using namespace himekuri;
 
 using Places = std::vector<StackPlace>;
 Q_DECLARE_METATYPE(Places)
 
-class TestCommands : public QObject
+class TestCommands : public test::ProgramTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void paintsPushTheWindowBackWhileBottomIsChecked();
     void stackingModes_data();
     void stackingModes();
     void rightClickPopsUpTheMenu();
-    void bannersOpenTheirPagesWithoutWaiting();
-    void browserThatCannotStartIsTold();
+    void bannersOpenTheirPages();
     void closeEndsAtOnceWithoutSaving();
     void quitClosesOnlyTheCalendar();
 
 private:
-    void startCalendar();
-    QAction *item(const char *name) { return m_p->form1->control<QAction>(name); }
-    QWidget *window() { return m_p->form1->window(); }
-    Places &restacks() { return m_p->platform.restacks; }
-    void clickPicture(const char *name)
+    // The calendar on screen, after the first paint has sent it to the back.
+    bool startCalendar()
     {
-        QTest::mouseClick(m_p->form1->control<Picture>(name), Qt::LeftButton);
+        return m_p->showCalendar() && QTest::qWaitFor([this] { return !restacks().empty(); })
+            && restacks().front() == StackPlace::Bottom;
     }
-
-    std::unique_ptr<test::Program> m_p;
+    QAction *item(const char *name) { return m_p->form1->control<QAction>(name); }
+    Places &restacks() { return m_p->platform.restacks; }
+    void click(const char *name)
+    {
+        QTest::mouseClick(m_p->form1->control<QWidget>(name), Qt::LeftButton);
+    }
 };
-
-void TestCommands::initTestCase()
-{
-    installFontSubstitutes();
-}
-
-void TestCommands::init()
-{
-    m_p = std::make_unique<test::Program>();
-}
-
-void TestCommands::cleanup()
-{
-    m_p.reset();
-}
-
-void TestCommands::startCalendar()
-{
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
-    auto *splash = m_p->form2->window()->findChild<QTimer *>(QStringLiteral("Timer1"));
-    QVERIFY(QMetaObject::invokeMethod(splash, "timeout"));
-    QVERIFY(m_p->form1->window()->isVisible());
-    // The first paint sends it to the back.
-    QTRY_VERIFY(!restacks().empty());
-    QCOMPARE(restacks().front(), StackPlace::Bottom);
-}
 
 void TestCommands::paintsPushTheWindowBackWhileBottomIsChecked()
 {
-    startCalendar();
+    QVERIFY(startCalendar());
     QVERIFY(item("MNU_B")->isChecked());
 
-    // The clock's change repaints a label: back to the bottom, once the paint
-    // is over, and other events may run meanwhile.
+    // Back to the bottom once the paint is over; other events may run meanwhile.
     bool othersRan = false;
     m_p->platform.onRestack = [&othersRan] {
         QTimer::singleShot(0, qApp, [&othersRan] { othersRan = true; });
@@ -96,7 +63,7 @@ void TestCommands::paintsPushTheWindowBackWhileBottomIsChecked()
     restacks().clear();
     for (const char *name : {"Label1", "Label11", "Label5"})
         m_p->form1->control<Label>(name)->setCaption(QStringLiteral("12"));
-    window()->repaint();
+    m_p->form1->window()->repaint();
     QTRY_VERIFY(!restacks().empty());
     QTest::qWait(50);
     QCOMPARE(restacks().size(), size_t(1));
@@ -111,44 +78,44 @@ void TestCommands::stackingModes_data()
     QTest::addColumn<bool>("paintsPushBack");
 
     using P = StackPlace;
-    // From the state at every load: bottom checked.
-    QTest::newRow("bottom: uncheck it")
-        << QStringList {"MNU_B"} << false << false << Places {P::LeaveBottom} << false;
-    QTest::newRow("bottom: to top-most")
-        << QStringList {"MNU_T"} << false << true << Places {P::TopMost} << false;
-    // From top-most.
-    QTest::newRow("top-most: to bottom") << QStringList {"MNU_T", "MNU_B"} << true << false
-                                         << Places {P::TopMost, P::Bottom} << true;
-    QTest::newRow("top-most: leave the band") << QStringList {"MNU_T", "MNU_T"} << false << false
-                                              << Places {P::TopMost, P::LeaveTopMost} << false;
-    // From neither.
-    QTest::newRow("neither: to bottom") << QStringList {"MNU_B", "MNU_B"} << true << false
-                                        << Places {P::LeaveBottom, P::Bottom} << true;
-    QTest::newRow("neither: to top-most") << QStringList {"MNU_B", "MNU_T"} << false << true
-                                          << Places {P::LeaveBottom, P::TopMost} << false;
+    // Every load starts with bottom checked; the first command leaves it.
+    const struct
+    {
+        const char *tag, *commands;
+        bool bottom, top;
+        Places places;
+        bool paintsPushBack;
+    } rows[] = {
+        {"bottom: uncheck it", "MNU_B", false, false, {P::LeaveBottom}, false},
+        {"bottom: to top-most", "MNU_T", false, true, {P::TopMost}, false},
+        {"top-most: to bottom", "MNU_T MNU_B", true, false, {P::TopMost, P::Bottom}, true},
+        {"top-most: leave it", "MNU_T MNU_T", false, false, {P::TopMost, P::LeaveTopMost}, false},
+        {"neither: to bottom", "MNU_B MNU_B", true, false, {P::LeaveBottom, P::Bottom}, true},
+        {"neither: to top-most", "MNU_B MNU_T", false, true, {P::LeaveBottom, P::TopMost}, false},
+    };
+    for (const auto &row : rows)
+        QTest::newRow(row.tag) << QString(row.commands).split(u' ') << row.bottom << row.top
+                               << row.places << row.paintsPushBack;
 }
 
 void TestCommands::stackingModes()
 {
     QFETCH(QStringList, commands);
-    QFETCH(bool, bottom);
-    QFETCH(bool, top);
-    QFETCH(Places, places);
     QFETCH(bool, paintsPushBack);
 
-    startCalendar();
+    QVERIFY(startCalendar());
     QTest::qWait(20);
     restacks().clear();
     // As chosen from the menu: Qt's own toggling does not get in the way.
     for (const QString &command : commands)
         item(qPrintable(command))->trigger();
-    QCOMPARE(item("MNU_B")->isChecked(), bottom);
-    QCOMPARE(item("MNU_T")->isChecked(), top);
-    QCOMPARE(restacks(), places);
+    QTEST(item("MNU_B")->isChecked(), "bottom");
+    QTEST(item("MNU_T")->isChecked(), "top");
+    QTEST(restacks(), "places");
     QVERIFY(!item("MNU_X")->isCheckable());
 
     restacks().clear();
-    window()->repaint();
+    m_p->form1->window()->repaint();
     QTest::qWait(20);
     QCOMPARE(restacks(), paintsPushBack ? Places {StackPlace::Bottom} : Places {});
 
@@ -164,7 +131,7 @@ void TestCommands::stackingModes()
 
 void TestCommands::rightClickPopsUpTheMenu()
 {
-    startCalendar();
+    QVERIFY(startCalendar());
     auto *menu = m_p->form1->control<QMenu>("MNU");
     QVERIFY(!menu->isVisible());
 
@@ -181,25 +148,21 @@ void TestCommands::rightClickPopsUpTheMenu()
     menu->hide();
 }
 
-void TestCommands::bannersOpenTheirPagesWithoutWaiting()
+void TestCommands::bannersOpenTheirPages()
 {
-    startCalendar();
-    clickPicture("Image2");
-    clickPicture("Image3");
+    QVERIFY(startCalendar());
+    click("Image2");
+    click("Image3");
     QCOMPARE(m_p->platform.browsed, QStringList({MakerHomePage, FeedbackBoard}));
     QVERIFY(m_p->messages.isEmpty());
-    QVERIFY(m_p->form1->window()->isVisible());
-}
 
-void TestCommands::browserThatCannotStartIsTold()
-{
-    startCalendar();
+    // A browser that cannot start is told; the calendar stays.
     m_p->platform.browserStarts = false;
-    clickPicture("Image3");
-    QCOMPARE(m_p->messages.size(), 1);
-    QVERIFY(
-        m_p->messages.front().startsWith(QStringLiteral("ウェブブラウザを起動できませんでした。")));
-    QVERIFY(m_p->messages.front().contains(QLatin1String(FeedbackBoard)));
+    click("Image3");
+    const QStringList told = m_p->takeMessages();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told[0].startsWith(QStringLiteral("ウェブブラウザを起動できませんでした。")));
+    QVERIFY(told[0].contains(QLatin1String(FeedbackBoard)));
     QVERIFY(!m_p->exitCode);
     QVERIFY(m_p->form1->window()->isVisible());
 }
@@ -207,9 +170,9 @@ void TestCommands::browserThatCannotStartIsTold()
 void TestCommands::closeEndsAtOnceWithoutSaving()
 {
     m_p->write("de.txt", "kept\r\n");
-    startCalendar();
+    QVERIFY(startCalendar());
     m_p->form1->control<RichTextBox>("RichTextBox1")->setText(QStringLiteral("never saved"));
-    QTest::mouseClick(m_p->form1->control<QPushButton>("Command1"), Qt::LeftButton);
+    click("Command1");
     QCOMPARE(m_p->exitCode, std::optional(0));
     QVERIFY(!m_p->form1->isLoaded());
     QCOMPARE(m_p->read("de.txt"), QByteArray("kept\r\n"));
@@ -220,17 +183,20 @@ void TestCommands::quitClosesOnlyTheCalendar()
     // An unanswered question: the calendar comes up beside it.
     m_p->start();
     QVERIFY(m_p->form3->isLoaded());
-    auto *splash = m_p->form2->window()->findChild<QTimer *>(QStringLiteral("Timer1"));
-    QVERIFY(QMetaObject::invokeMethod(splash, "timeout"));
-    QVERIFY(m_p->form1->window()->isVisible());
+    QVERIFY(m_p->handOver());
 
     item("MNU_X")->trigger();
     QVERIFY(!m_p->form1->isLoaded());
     QVERIFY(!m_p->exitCode);
     QVERIFY(m_p->form3->window()->isVisible());
 
-    m_p->form3->window()->close();
+    // Answering then ends the program: the calendar is not brought back
+    // hidden, which would keep it running unseen.
+    QTest::mouseClick(m_p->form3->control<QPushButton>("Command1"), Qt::LeftButton);
     QCOMPARE(m_p->exitCode, std::optional(0));
+    QVERIFY(!m_p->form1->isLoaded());
+    QCOMPARE(m_p->read("or.txt"), QByteArray("Y\r\n"));
+    QCOMPARE(m_p->form1->paneTarget(), QString::fromLatin1(LatestVersionPage));
 }
 
 QTEST_MAIN(TestCommands)

@@ -62,13 +62,12 @@ private Q_SLOTS:
     void init();
     void cleanup();
 
-    void touchingAControlLoadsHidden();
-    void showLoadsOnceAndReturns();
+    void touchingAControlLoadsHiddenAndShowLoadsOnce();
     void unloadDropsControlsButKeepsFormState();
     void timersRunOnlyWhileLoaded();
     void handlerMayUnloadItsOwnForm();
+    void failureIsReportedAndEndsTheProgram_data();
     void failureIsReportedAndEndsTheProgram();
-    void failureInANestedLoadUnwindsToTheEvent();
     void ignoreAndContinueSkipsOnlyTheFailingStatement();
     void endStopsTheRunningHandler();
     void programEndsWhenNoFormIsLoaded();
@@ -99,19 +98,15 @@ void TestRuntime::cleanup()
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-void TestRuntime::touchingAControlLoadsHidden()
+void TestRuntime::touchingAControlLoadsHiddenAndShowLoadsOnce()
 {
     QVERIFY(!m_a->isLoaded());
     m_runtime->invoke([this] { QCOMPARE(m_a->caption()->caption(), QStringLiteral("design")); });
     QVERIFY(m_a->isLoaded());
-    QCOMPARE(m_a->loads, 1);
     QVERIFY(!m_a->window()->isVisible());
     QCOMPARE(m_runtime->form(QStringLiteral("FormA")), m_a);
     QCOMPARE(m_a->window()->objectName(), QStringLiteral("FormA"));
-}
 
-void TestRuntime::showLoadsOnceAndReturns()
-{
     m_runtime->invoke([this] {
         m_a->show();
         m_a->show();
@@ -179,16 +174,28 @@ void TestRuntime::handlerMayUnloadItsOwnForm()
     QCOMPARE(m_a->ticks, 1);
 }
 
+void TestRuntime::failureIsReportedAndEndsTheProgram_data()
+{
+    QTest::addColumn<bool>("inLoad");
+    QTest::newRow("in a timer's handler") << false;
+    QTest::newRow("in a load a handler started") << true;
+}
+
 void TestRuntime::failureIsReportedAndEndsTheProgram()
 {
+    QFETCH(bool, inLoad);
     QSignalSpy finished(m_runtime.get(), &Runtime::finished);
-    m_b->onTick = [] {
+    (inLoad ? m_b->onLoad : m_b->onTick) = [] {
         throw HandlerFailure(QStringLiteral("disk on fire"));
     };
-    m_runtime->invoke([this] {
+    bool after = false;
+    m_runtime->invoke([&] {
         m_a->show();
-        m_b->load();
+        m_b->caption();
+        after = true;
     });
+    // A failure unwinds to the event that started it.
+    QCOMPARE(after, !inLoad);
     QTRY_COMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 1);
     QCOMPARE(m_reports, QStringList {QStringLiteral("disk on fire")});
@@ -198,22 +205,6 @@ void TestRuntime::failureIsReportedAndEndsTheProgram()
     bool ran = false;
     m_runtime->invoke([&] { ran = true; });
     QVERIFY(!ran);
-}
-
-void TestRuntime::failureInANestedLoadUnwindsToTheEvent()
-{
-    m_b->onLoad = [] {
-        throw HandlerFailure(QStringLiteral("cannot load"));
-    };
-    bool after = false;
-    m_runtime->invoke([&] {
-        m_a->show();
-        m_b->caption();
-        after = true;
-    });
-    QVERIFY(!after);
-    QCOMPARE(m_reports.size(), 1);
-    QVERIFY(m_runtime->hasEnded());
 }
 
 void TestRuntime::ignoreAndContinueSkipsOnlyTheFailingStatement()

@@ -31,6 +31,7 @@ class TestSingleInstance : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void cleanup();
     void exactlyOneOfManyStartedTogetherRuns();
     void killedCopyLeavesNoLockBehind();
 
@@ -61,6 +62,15 @@ QStringList TestSingleInstance::startCopies(int count)
     return answers;
 }
 
+void TestSingleInstance::cleanup()
+{
+    for (auto &copy : m_copies) {
+        copy->kill();
+        copy->waitForFinished();
+    }
+    m_copies.clear();
+}
+
 void TestSingleInstance::exactlyOneOfManyStartedTogetherRuns()
 {
     QFile::setPermissions(m_runtimeDir.path(),
@@ -68,11 +78,6 @@ void TestSingleInstance::exactlyOneOfManyStartedTogetherRuns()
     const QStringList answers = startCopies(8);
     QCOMPARE(answers.count(QStringLiteral("first")), 1);
     QCOMPARE(answers.count(QStringLiteral("second")), 7);
-    for (auto &copy : m_copies) {
-        copy->kill();
-        copy->waitForFinished();
-    }
-    m_copies.clear();
 }
 
 void TestSingleInstance::killedCopyLeavesNoLockBehind()
@@ -82,11 +87,6 @@ void TestSingleInstance::killedCopyLeavesNoLockBehind()
     m_copies[0]->kill(); // SIGKILL: no chance to clean up
     m_copies[0]->waitForFinished();
     QCOMPARE(startCopies(1), QStringList {QStringLiteral("first")});
-    for (auto &copy : m_copies) {
-        copy->kill();
-        copy->waitForFinished();
-    }
-    m_copies.clear();
 }
 
 int main(int argc, char *argv[])

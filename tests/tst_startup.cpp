@@ -4,81 +4,42 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
-#include <QTimer>
 
 using namespace himekuri;
 
-class TestStartup : public QObject
+class TestStartup : public test::ProgramTest
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
     void firstStartSeedsTheFolderAndAsks();
     void splashLayout();
-    void splashHandsOverAfterItsTimer();
     void closingTheSplashHandsOverAtOnce();
     void choiceDecidesThePane_data();
     void choiceDecidesThePane();
-    void unreadablePreferenceAsksAgain();
     void secondCopyRefusesAndNeverShowsTheCalendar();
     void questionLayoutAndFocus();
     void yesStoresAndShowsThePage();
     void noStoresAndShowsThePicture();
     void closingTheQuestionLeavesTheFileAlone();
     void failedAnswerIsToldAndTheProgramGoesOn();
-    void freshCalendarShowsThePaneAgain();
 
-    void messageBoardComesBackFromTheFile();
+    void messageBoardRoundTrips_data();
+    void messageBoardRoundTrips();
     void messageBoardKeepsTheLastLineRead();
     void messageBoardSaves();
-    void lfOnlyFileRoundTripsUnchanged();
     void lineBreaksNeverEnterTheBox();
+    void failedSaveKeepsTheText_data();
     void failedSaveKeepsTheText();
-    void unstorableCharactersAreNamed();
 
 private:
-    // Lets a window's timer fall due now instead of after its interval.
-    static void fire(Form &form, const char *timer);
-    QWidget *control(Form &form, const char *name)
-    {
-        return form.window()->findChild<QWidget *>(QLatin1String(name));
-    }
     RichTextBox *box() { return m_p->form1->control<RichTextBox>("RichTextBox1"); }
-    void click(Form &form, const char *button)
+    static void click(Form &form, const char *button)
     {
-        QTest::mouseClick(control(form, button), Qt::LeftButton);
+        QTest::mouseClick(form.control<QWidget>(button), Qt::LeftButton);
     }
-
-    std::unique_ptr<test::Program> m_p;
 };
-
-void TestStartup::initTestCase()
-{
-    installFontSubstitutes();
-}
-
-void TestStartup::init()
-{
-    m_p = std::make_unique<test::Program>();
-}
-
-void TestStartup::cleanup()
-{
-    m_p.reset();
-}
-
-void TestStartup::fire(Form &form, const char *timer)
-{
-    form.window()->findChild<QTimer *>(QLatin1String(timer))->start(0);
-    QTRY_VERIFY(!form.isLoaded() || !form.window()->findChild<QTimer *>(QLatin1String(timer)));
-}
 
 void TestStartup::firstStartSeedsTheFolderAndAsks()
 {
@@ -90,7 +51,6 @@ void TestStartup::firstStartSeedsTheFolderAndAsks()
     QVERIFY(m_p->form2->window()->isVisible());
     QVERIFY(m_p->form3->isLoaded() && m_p->form3->window()->isVisible());
     QVERIFY(!m_p->form1->isLoaded());
-    QVERIFY(m_p->messages.isEmpty());
 
     // Seeding never overwrites what is there.
     m_p->write("or.txt", "N\r\n");
@@ -105,8 +65,7 @@ void TestStartup::firstStartSeedsTheFolderAndAsks()
 
 void TestStartup::splashLayout()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
+    m_p->start("N");
     QWidget *splash = m_p->form2->window();
     QCOMPARE(splash->geometry(), QRect(418, 187, 251, 309));
     QCOMPARE(splash->windowRole(), QStringLiteral("Form2"));
@@ -138,22 +97,9 @@ void TestStartup::splashLayout()
     QCOMPARE(shot.pixelColor(5, 300), QColor(Qt::white)); // the opaque white band
 }
 
-void TestStartup::splashHandsOverAfterItsTimer()
-{
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
-    QVERIFY(m_p->form1->isLoaded());
-    QVERIFY(!m_p->form1->window()->isVisible());
-    fire(*m_p->form2, "Timer1");
-    QVERIFY(!m_p->form2->isLoaded());
-    QVERIFY(m_p->form1->window()->isVisible());
-    QVERIFY(!m_p->exitCode);
-}
-
 void TestStartup::closingTheSplashHandsOverAtOnce()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
+    m_p->start("N");
     QVERIFY(!m_p->form2->window()->close());
     QVERIFY(!m_p->form2->isLoaded());
     QVERIFY(m_p->form1->window()->isVisible());
@@ -191,16 +137,6 @@ void TestStartup::choiceDecidesThePane()
              web ? QString::fromLatin1(LatestVersionPage) : m_p->path("dntl.gif"));
 }
 
-void TestStartup::unreadablePreferenceAsksAgain()
-{
-    m_p->write("or.txt", {});
-    m_p->start();
-    QVERIFY(m_p->form3->isLoaded());
-    QVERIFY(m_p->messages.isEmpty());
-    click(*m_p->form3, "Command2");
-    QCOMPARE(m_p->read("or.txt"), QByteArray("N\r\n"));
-}
-
 void TestStartup::secondCopyRefusesAndNeverShowsTheCalendar()
 {
     m_p->platform.another = true;
@@ -211,7 +147,7 @@ void TestStartup::secondCopyRefusesAndNeverShowsTheCalendar()
         QTest::qWait(50); // the user takes a while to press OK
     };
     m_p->start();
-    QCOMPARE(m_p->messages, QStringList {QStringLiteral("既に起動されています。")});
+    QCOMPARE(m_p->takeMessages(), QStringList {QStringLiteral("既に起動されています。")});
     QVERIFY(splashTimerStopped);
     QCOMPARE(m_p->exitCode, 0);
     QVERIFY(!m_p->form1->isLoaded());
@@ -236,7 +172,7 @@ void TestStartup::questionLayoutAndFocus()
         {"Label1", {8, 8, 273, 25}, "右端に最新バージョン情報を表示させますか？"},
     };
     for (const auto &[name, box, text] : controls) {
-        QWidget *c = control(*m_p->form3, name);
+        QWidget *c = m_p->form3->control<QWidget>(name);
         QCOMPARE(c->geometry(), box);
         if (auto *label = qobject_cast<Label *>(c)) {
             QCOMPARE(label->caption(), text);
@@ -247,7 +183,7 @@ void TestStartup::questionLayoutAndFocus()
     }
     dialog->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(dialog));
-    QCOMPARE(QApplication::focusWidget(), control(*m_p->form3, "Command1"));
+    QCOMPARE(QApplication::focusWidget(), m_p->form3->control<QWidget>("Command1"));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     QVERIFY(m_p->form3->isLoaded());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
@@ -268,10 +204,10 @@ void TestStartup::yesStoresAndShowsThePage()
 
 void TestStartup::noStoresAndShowsThePicture()
 {
+    m_p->write("or.txt", {}); // unreadable: asked again
     m_p->start();
-    fire(*m_p->form2, "Timer1"); // the calendar is up while the question waits
+    QVERIFY(m_p->handOver()); // the calendar is up while the question waits
     QVERIFY(m_p->form3->isLoaded());
-    QVERIFY(m_p->form1->window()->isVisible());
     QVERIFY(m_p->form1->paneTarget().isEmpty());
     click(*m_p->form3, "Command2");
     QCOMPARE(m_p->read("or.txt"), QByteArray("N\r\n"));
@@ -281,7 +217,7 @@ void TestStartup::noStoresAndShowsThePicture()
 void TestStartup::closingTheQuestionLeavesTheFileAlone()
 {
     m_p->start();
-    QVERIFY(m_p->form3->window()->close() == false);
+    QVERIFY(!m_p->form3->window()->close());
     QVERIFY(!m_p->form3->isLoaded());
     QCOMPARE(m_p->read("or.txt"), QByteArray("U\r\n"));
     QVERIFY(!m_p->runtime->hasEnded()); // the splash is still there
@@ -293,44 +229,50 @@ void TestStartup::failedAnswerIsToldAndTheProgramGoesOn()
     m_p->start();
     QVERIFY(m_p->form3->isLoaded());
     click(*m_p->form3, "Command1");
-    QCOMPARE(m_p->messages.size(), 1);
-    QVERIFY(m_p->messages[0].startsWith(QStringLiteral("設定を保存できませんでした。")));
-    QVERIFY(m_p->messages[0].contains(QDir::toNativeSeparators(m_p->path("or.txt"))));
+    const QStringList told = m_p->takeMessages();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told[0].startsWith(QStringLiteral("設定を保存できませんでした。")));
+    QVERIFY(told[0].contains(QDir::toNativeSeparators(m_p->path("or.txt"))));
     QVERIFY(!m_p->runtime->hasEnded());
     QCOMPARE(m_p->form1->paneTarget(), QString::fromLatin1(LatestVersionPage));
 }
 
-void TestStartup::freshCalendarShowsThePaneAgain()
+void TestStartup::messageBoardRoundTrips_data()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
-    fire(*m_p->form2, "Timer1");
-    // The change of day: splash again, old calendar closed, a new one later.
-    m_p->runtime->invoke([this] {
-        m_p->form2->show();
-        m_p->form1->unload();
-    });
-    QVERIFY(!m_p->form1->isLoaded());
-    fire(*m_p->form2, "Timer1");
-    QVERIFY(m_p->form1->window()->isVisible());
-    QCOMPARE(m_p->form1->paneTarget(), m_p->path("dntl.gif"));
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QByteArray>("savedAsIs");
+    QTest::addColumn<QByteArray>("savedEdited");
+
+    QTest::newRow("Shift-JIS, CR LF")
+        << QByteArray("\x96\xBE\x93\xFA\x82\xCD\x87\x40\r\nsecond line\r\n")
+        << QStringLiteral("明日は①") << QByteArray("\x96\xBE\x93\xFA\x82\xCD\x87\x40\r\n")
+        << QByteArray("\x96\xBE\x93\xFA\x82\xCD\x87\x40!\r\n");
+    // A lone LF ends no line: the whole file is one, shown on one line.
+    QTest::newRow("LF only") << QByteArray("first\nsecond\n") << QStringLiteral("first second ")
+                             << QByteArray("first\nsecond\n") << QByteArray("first second !\r\n");
 }
 
-void TestStartup::messageBoardComesBackFromTheFile()
+void TestStartup::messageBoardRoundTrips()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->write("de.txt", "\x96\xBE\x93\xFA\x82\xCD\x87\x40\r\nsecond line\r\n");
-    m_p->start();
-    QCOMPARE(box()->plainText(), QStringLiteral("明日は①"));
-    QCOMPARE(m_p->form1->memoLine(), QStringLiteral("明日は①"));
+    QFETCH(QByteArray, file);
+    m_p->write("de.txt", file);
+    m_p->start("N");
+    QTEST(box()->text(), "shown");
+    // Saved unchanged, the line goes back as it was read; edited, it ends in CR LF.
+    click(*m_p->form1, "Command2");
+    QTEST(m_p->read("de.txt"), "savedAsIs");
+    box()->setText(box()->text() + u'!');
+    click(*m_p->form1, "Command2");
+    QTEST(m_p->read("de.txt"), "savedEdited");
+    click(*m_p->form1, "Command2");
+    QTEST(m_p->read("de.txt"), "savedEdited");
 }
 
 void TestStartup::messageBoardKeepsTheLastLineRead()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
+    m_p->start("N");
     QVERIFY(box()->plainText().isEmpty());
-    QVERIFY(m_p->messages.isEmpty());
 
     m_p->write("de.txt", "kept\r\n");
     m_p->runtime->invoke([this] {
@@ -347,43 +289,23 @@ void TestStartup::messageBoardKeepsTheLastLineRead()
         m_p->form1->show();
     });
     QCOMPARE(box()->plainText(), QStringLiteral("kept"));
-    QVERIFY(m_p->messages.isEmpty());
 }
 
 void TestStartup::messageBoardSaves()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
+    m_p->start("N");
     box()->setText(QStringLiteral("会議は3時〜4時 −5℃"));
     click(*m_p->form1, "Command2");
-    QVERIFY(m_p->messages.isEmpty());
     QCOMPARE(m_p->read("de.txt"),
              QByteArray("\x89\xEF\x8B\x63\x82\xCD"
                         "3\x8E\x9E\x81\x60"
                         "4\x8E\x9E \x81\x7C"
                         "5\x81\x8E\r\n"));
-    QVERIFY(m_p->form1->memoLine().isEmpty()); // only a load sets it
-}
-
-void TestStartup::lfOnlyFileRoundTripsUnchanged()
-{
-    const QByteArray unix("first\nsecond\n");
-    m_p->write("or.txt", "N\r\n");
-    m_p->write("de.txt", unix);
-    m_p->start();
-    QCOMPARE(box()->text(), QStringLiteral("first second "));
-    click(*m_p->form1, "Command2");
-    QCOMPARE(m_p->read("de.txt"), unix);
-
-    box()->setText(box()->text() + QStringLiteral("third"));
-    click(*m_p->form1, "Command2");
-    QCOMPARE(m_p->read("de.txt"), QByteArray("first second third\r\n"));
 }
 
 void TestStartup::lineBreaksNeverEnterTheBox()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->start();
+    m_p->start("N");
     RichTextBox *edit = box();
     edit->setFocus();
     QTest::keyClicks(edit, QStringLiteral("abc"));
@@ -399,31 +321,34 @@ void TestStartup::lineBreaksNeverEnterTheBox()
     QCOMPARE(edit->plainText().size(), 40000);
 }
 
-void TestStartup::failedSaveKeepsTheText()
+void TestStartup::failedSaveKeepsTheText_data()
 {
-    m_p->write("or.txt", "N\r\n");
-    QDir().mkpath(m_p->path("de.txt"));
-    m_p->start();
-    box()->setText(QStringLiteral("大事なこと"));
-    click(*m_p->form1, "Command2");
-    QCOMPARE(m_p->messages.size(), 1);
-    QVERIFY(m_p->messages[0].startsWith(QStringLiteral("伝言板を保存できませんでした。")));
-    QVERIFY(m_p->messages[0].contains(QDir::toNativeSeparators(m_p->path("de.txt"))));
-    QCOMPARE(box()->plainText(), QStringLiteral("大事なこと"));
-    QVERIFY(!m_p->runtime->hasEnded());
+    QTest::addColumn<bool>("folderInTheWay");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("folder in the way") << true << QStringLiteral("大事なこと");
+    QTest::newRow("character Shift-JIS lacks") << false << QStringLiteral("誕生日🎂おめでとう");
 }
 
-void TestStartup::unstorableCharactersAreNamed()
+void TestStartup::failedSaveKeepsTheText()
 {
-    m_p->write("or.txt", "N\r\n");
-    m_p->write("de.txt", "old\r\n");
-    m_p->start();
-    box()->setText(QStringLiteral("誕生日🎂おめでとう"));
+    QFETCH(bool, folderInTheWay);
+    QFETCH(QString, text);
+    if (folderInTheWay)
+        QDir().mkpath(m_p->path("de.txt"));
+    else
+        m_p->write("de.txt", "old\r\n");
+    m_p->start("N");
+    box()->setText(text);
     click(*m_p->form1, "Command2");
-    QCOMPARE(m_p->messages.size(), 1);
-    QVERIFY(m_p->messages[0].contains(QStringLiteral("🎂")));
-    QCOMPARE(m_p->read("de.txt"), QByteArray("old\r\n"));
-    QCOMPARE(box()->plainText(), QStringLiteral("誕生日🎂おめでとう"));
+    const QStringList told = m_p->takeMessages();
+    QCOMPARE(told.size(), 1);
+    QVERIFY(told[0].startsWith(QStringLiteral("伝言板を保存できませんでした。")));
+    QVERIFY(told[0].contains(QDir::toNativeSeparators(m_p->path("de.txt"))));
+    QVERIFY(folderInTheWay || told[0].contains(QStringLiteral("🎂"))); // named
+    QCOMPARE(box()->plainText(), text);
+    QVERIFY(folderInTheWay ? QFileInfo(m_p->path("de.txt")).isDir()
+                           : m_p->read("de.txt") == "old\r\n");
+    QVERIFY(!m_p->runtime->hasEnded());
 }
 
 QTEST_MAIN(TestStartup)

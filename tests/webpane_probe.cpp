@@ -1,18 +1,12 @@
-// A window with the browser pane, driven through stdin, for the end-to-end
-// check tests/e2e/web_pane.sh.
-//
-// usage: web_pane_probe [TARGET]
-//
-// The window (titled "web pane probe", grey, 377x160) holds the pane at 0,0 and a
-// text box beside it. TARGET, if given, is shown at start. Commands on stdin,
-// one a line:
+// A window with the browser pane, driven through stdin, for tests/e2e/web_pane.sh.
+// usage: web_pane_probe [TARGET]   (TARGET, if given, is shown at start)
+// The window ("web pane probe", grey, 377x160) holds the pane at 0,0 and a text
+// box beside it. Commands on stdin, one a line:
 //   navigate TARGET   prints "navigated MS-SINCE-EPOCH RETURN-US"
-//   ping              prints "pong N natives=K host=ID text=TEXT": K counts
-//                     native widgets other than the window itself and the
-//                     helper's host, ID is the host's window (0: none), TEXT
-//                     what the text box holds
-//   ontop             turns "stays on top" on or off, which gives the window
-//                     a new native window, and shows it again
+//   ping              prints "pong N natives=K host=ID text=TEXT": K native widgets
+//                     besides the window and the helper's host, ID the host's
+//                     window (0: none), TEXT the text box's content
+//   ontop             toggles "stays on top" (a new native window) and shows it again
 //   quit              closes the window and ends the probe
 
 #include "runtime/webbrowser.h"
