@@ -396,6 +396,18 @@ int main(int argc, char *argv[])
     std::vector<CpuTime> shared_start(options.shared.size()), shared_end(options.shared.size());
     bool measuring = false;
     std::string load_from, load_to;
+    // Both ends of the period are read alike. The probe is read first, so
+    // that the ticks before this moment are stamped as such.
+    const auto take_sample = [&](CpuTime Subject::*at, std::vector<CpuTime> &shared,
+                                 std::string &load) {
+        if (probe_open)
+            probe_open = probe.read(probe_subject.out_fd);
+        for (auto &s : subjects)
+            s.*at = cpu_time(s.pid);
+        for (size_t i = 0; i < options.shared.size(); ++i)
+            shared[i] = cpu_time(options.shared[i].second);
+        load = load_average();
+    };
 
     // One loop for both phases: it reads the probe's lines as they come and
     // notices a program that ends early.
@@ -415,26 +427,12 @@ int main(int argc, char *argv[])
             break;
         const auto now = Clock::now();
         if (!measuring && now >= measure_from) {
-            // Read the probe first so that the ticks before this moment are
-            // stamped as such.
-            if (probe_open)
-                probe_open = probe.read(probe_subject.out_fd);
-            for (auto &s : subjects)
-                s.start = cpu_time(s.pid);
-            for (size_t i = 0; i < options.shared.size(); ++i)
-                shared_start[i] = cpu_time(options.shared[i].second);
-            load_from = load_average();
+            take_sample(&Subject::start, shared_start, load_from);
             measuring = true;
             continue;
         }
         if (measuring && now >= measure_to) {
-            if (probe_open)
-                probe_open = probe.read(probe_subject.out_fd);
-            for (auto &s : subjects)
-                s.end = cpu_time(s.pid);
-            for (size_t i = 0; i < options.shared.size(); ++i)
-                shared_end[i] = cpu_time(options.shared[i].second);
-            load_to = load_average();
+            take_sample(&Subject::end, shared_end, load_to);
             break;
         }
         const auto next = measuring ? measure_to : measure_from;
