@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace himekuri;
 
@@ -24,9 +25,15 @@ private Q_SLOTS:
     void firstLine();
     void noLineToRead();
 
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
+    void longLinesAreReadUpToTheBound();
+
     void replaceWritesShiftJisAndCrLf();
     void writesMakeTheFolderAndSeedingNeverOverwrites();
     void failedReplaceKeepsTheOldFile();
+    void failedStepKeepsTheOldFile_data();
+    void failedStepKeepsTheOldFile();
 
 private:
     QString file(const char *name) const { return m_dir.path() + u'/' + QLatin1String(name); }
@@ -156,6 +163,56 @@ void TestDataFiles::noLineToRead()
     QVERIFY(!empty.line);
     QVERIFY(!empty.reason.isEmpty());
     QVERIFY(!readFirstLine(m_dir.path()).line); // a folder
+    QVERIFY(!readFirstLine(QString()).line); // no install folder: nothing relative to read
+    QVERIFY(!readFirstLine(QStringLiteral("or.txt")).line);
+}
+
+void TestDataFiles::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO, nobody writing") << "fifo";
+    QTest::newRow("link to /dev/zero") << "zero";
+    QTest::newRow("folder") << "folder";
+}
+
+// None of these may hang or fill the memory: each is refused at once.
+void TestDataFiles::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    const QByteArray path = QFile::encodeName(file("de.txt"));
+    if (kind == u"fifo")
+        QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+    else if (kind == u"zero")
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), file("de.txt")));
+    else
+        QVERIFY(QDir().mkpath(file("de.txt")));
+    const ReadResult read = readFirstLine(file("de.txt"));
+    QVERIFY(!read.line);
+    QVERIFY(!read.reason.isEmpty());
+}
+
+void TestDataFiles::longLinesAreReadUpToTheBound()
+{
+    // 50 MB on one line, its two-byte characters straddling the bound.
+    QByteArray huge = "x" + QByteArray("\x93\xFA").repeated(25'000'000);
+    huge.resize(50'000'000);
+    put("de.txt", huge + "\r\n");
+    const ReadResult read = readFirstLine(file("de.txt"));
+    QVERIFY(read.line);
+    QCOMPARE(read.line->size(), 1 + (FirstLineBound - 1) / 2); // whole characters only
+    QVERIFY(!read.line->contains(QChar::ReplacementCharacter));
+    QCOMPARE(read.lineEnd, QByteArray(CrLf)); // the file goes on: saved back as a line
+
+    // Written back, it reads the same; one byte more could not be read back.
+    QVERIFY(replaceContent(file("de.txt"), *read.line, read.lineEnd).ok());
+    QCOMPARE(*readFirstLine(file("de.txt")).line, *read.line);
+    const WriteResult tooLong = replaceContent(file("de.txt"), QString(FirstLineBound + 1, u'x'));
+    QVERIFY(!tooLong.ok());
+    QCOMPARE(*readFirstLine(file("de.txt")).line, *read.line);
+
+    // A short first line of a big file is all that is read.
+    put("or.txt", "N\r\n" + QByteArray(20'000'000, 'z'));
+    QCOMPARE(*readFirstLine(file("or.txt")).line, QStringLiteral("N"));
 }
 
 void TestDataFiles::replaceWritesShiftJisAndCrLf()
@@ -206,6 +263,62 @@ void TestDataFiles::failedReplaceKeepsTheOldFile()
     QVERIFY(message.startsWith(QStringLiteral("伝言板を保存できませんでした。")));
     QVERIFY(message.contains(QDir::toNativeSeparators(file("de.txt"))));
     QVERIFY(message.contains(onFolder.reason));
+
+    // No install folder: nothing is written relative to where the program runs.
+    QVERIFY(!replaceContent(QString(), QStringLiteral("hi")).ok());
+    QVERIFY(!replaceContent(QStringLiteral("de.txt"), QStringLiteral("hi")).ok());
+    QVERIFY(!createIfMissing(QStringLiteral("or.txt"), "U\r\n"));
+    QVERIFY(!QFile::exists(QStringLiteral("de.txt")) && !QFile::exists(QStringLiteral("or.txt")));
+}
+
+namespace {
+
+// The real replacer, with one of its steps failing as a full disk makes it fail.
+class FailingReplacer final : public FileReplacer
+{
+public:
+    enum Step { Open, Write, Flush, Commit };
+    explicit FailingReplacer(Step step)
+        : m_step(step)
+    { }
+
+    bool open(const QString &path) override { return m_step != Open && m_real->open(path); }
+    qint64 write(const QByteArray &bytes) override
+    {
+        return m_real->write(m_step == Write ? bytes.left(bytes.size() / 2) : bytes);
+    }
+    bool flush() override { return m_real->flush() && m_step != Flush; }
+    bool commit() override { return m_step != Commit && m_real->commit(); }
+    void cancel() override { m_real->cancel(); }
+    QString failure() const override { return QStringLiteral("injected"); }
+
+private:
+    Step m_step;
+    std::unique_ptr<FileReplacer> m_real = makeFileReplacer();
+};
+
+} // namespace
+
+void TestDataFiles::failedStepKeepsTheOldFile_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::newRow("open") << int(FailingReplacer::Open);
+    QTest::newRow("short write") << int(FailingReplacer::Write);
+    QTest::newRow("flush") << int(FailingReplacer::Flush);
+    QTest::newRow("commit") << int(FailingReplacer::Commit);
+}
+
+void TestDataFiles::failedStepKeepsTheOldFile()
+{
+    QFETCH(int, step);
+    put("de.txt", "old line\r\n");
+    FailingReplacer replacer {FailingReplacer::Step(step)};
+    const WriteResult written =
+        replaceContent(file("de.txt"), QString(5000, u'新'), CrLf, &replacer);
+    QCOMPARE(written.reason, QStringLiteral("injected"));
+    QCOMPARE(get("de.txt"), QByteArray("old line\r\n"));
+    // The temporary file went with the failure, not later.
+    QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList {"de.txt"});
 }
 
 QTEST_GUILESS_MAIN(TestDataFiles)

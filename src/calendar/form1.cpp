@@ -95,7 +95,10 @@ QWidget *Form1::createView()
     watchPaints(window);
     runtime().platform().keepOffTaskbar(window);
 
-    client->findChild<QWidget *>(QStringLiteral("RichTextBox1"))->setFocus();
+    auto *box = client->findChild<RichTextBox *>(QStringLiteral("RichTextBox1"));
+    // No more than a line of the file can bring back.
+    box->setMaxLength(int(FirstLineBound));
+    box->setFocus();
     return window;
 }
 

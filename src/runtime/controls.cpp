@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QPalette>
 #include <QValidator>
-#include <limits>
 
 namespace himekuri {
 
@@ -135,7 +134,6 @@ public:
 RichTextBox::RichTextBox(QWidget *parent)
     : QLineEdit(parent)
 {
-    setMaxLength(std::numeric_limits<int>::max());
     setValidator(new OneLineValidator(this));
 }
 

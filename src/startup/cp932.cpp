@@ -30,14 +30,6 @@ bool isLeadByte(uchar b)
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-bool endsInsideACharacter(const QByteArray &bytes)
-{
-    qsizetype i = 0;
-    while (i < bytes.size())
-        i += isLeadByte(uchar(bytes[i])) ? 2 : 1;
-    return i > bytes.size();
-}
-
 bool encodes(const QString &text)
 {
     QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
@@ -47,6 +39,18 @@ bool encodes(const QString &text)
 
 } // namespace
 
+qsizetype wholeCharacters(const QByteArray &bytes)
+{
+    qsizetype i = 0;
+    while (i < bytes.size()) {
+        const qsizetype next = i + (isLeadByte(uchar(bytes[i])) ? 2 : 1);
+        if (next > bytes.size())
+            return i;
+        i = next;
+    }
+    return i;
+}
+
 QString decodeCp932(const QByteArray &bytes)
 {
     // Stateless: a lead byte cut off at the end must not be silently held back.
@@ -54,7 +58,7 @@ QString decodeCp932(const QByteArray &bytes)
     QString text = decoder(bytes);
     // The decoder drops a lead byte cut off at the end; show
     // that something was there.
-    if (endsInsideACharacter(bytes))
+    if (wholeCharacters(bytes) < bytes.size())
         text += QChar::ReplacementCharacter;
     return text;
 }

@@ -10,6 +10,10 @@ namespace himekuri {
 
 QString decodeCp932(const QByteArray &bytes);
 
+// How many of the bytes make whole characters: a lead byte cut off at the end
+// is not counted.
+qsizetype wholeCharacters(const QByteArray &bytes);
+
 struct Cp932Encoded
 {
     QByteArray bytes;

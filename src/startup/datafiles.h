@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <optional>
 
 namespace himekuri {
@@ -11,14 +12,25 @@ namespace himekuri {
 // closes within one call.
 struct DataPaths
 {
-    QString folder; // ends with a separator
+    QString folder; // ends with a separator; empty when there is none
 
-    QString messageBoard() const { return folder + QStringLiteral("de.txt"); }
-    QString preference() const { return folder + QStringLiteral("or.txt"); }
-    QString localPicture() const { return folder + QStringLiteral("dntl.gif"); }
+    QString messageBoard() const { return file("de.txt"); }
+    QString preference() const { return file("or.txt"); }
+    QString localPicture() const { return file("dntl.gif"); }
+
+private:
+    QString file(const char *name) const
+    {
+        return folder.isEmpty() ? QString() : folder + QLatin1String(name);
+    }
 };
 
 inline constexpr char CrLf[] = "\r\n";
+
+// A first line is read up to this many bytes and no further. A message board
+// is a line or two; at this length the box still takes a few milliseconds,
+// while a file of any size (or one that never ends) costs no more than this.
+inline constexpr qsizetype FirstLineBound = 64 * 1024;
 
 struct ReadResult
 {
@@ -27,7 +39,9 @@ struct ReadResult
     QString reason; // why there is no line
 };
 
-// Fails when the file cannot be opened or holds no line (an empty file).
+// Fails when the file cannot be opened, is no regular file (a FIFO, a device,
+// a folder) or holds no line (an empty file). A line longer than the bound is
+// cut there, at a character's end, and counts as ending in CR LF.
 ReadResult readFirstLine(const QString &path);
 
 struct WriteResult
@@ -37,17 +51,41 @@ struct WriteResult
     bool ok() const { return reason.isEmpty(); }
 };
 
-// Replaces the whole file with text and a line end. The old content stays
-// intact unless the new one was written completely; the folder is made when
-// missing; text that the code page cannot hold is refused, not mangled.
+// The steps of replacing a file whole: the bytes go to a temporary file beside
+// it, which takes the file's place at commit. Tests make a step fail.
+class FileReplacer
+{
+public:
+    virtual ~FileReplacer() = default;
+    virtual bool open(const QString &path) = 0;
+    virtual qint64 write(const QByteArray &bytes) = 0;
+    // Out of every buffer and onto the disk.
+    virtual bool flush() = 0;
+    virtual bool commit() = 0;
+    // The temporary file goes; the file stays as it was.
+    virtual void cancel() = 0;
+    // Why the last step failed, for the user.
+    virtual QString failure() const = 0;
+};
+std::unique_ptr<FileReplacer> makeFileReplacer();
+
+// Replaces the whole file with text and a line end: either every byte is on
+// the disk and the file replaced, or the old file stays byte for byte and the
+// result says why. The folder is made when missing; text that the code page
+// cannot hold, or a line too long to be read back, is refused, not mangled.
 // A file read without a line end is written back the way it was found.
 WriteResult replaceContent(const QString &path, const QString &text,
-                           const QByteArray &lineEnd = CrLf);
+                           const QByteArray &lineEnd = CrLf, FileReplacer *replacer = nullptr);
 
 // A message for the user: what could not be saved, the file, and why.
 QString saveFailureMessage(const QString &what, const QString &path, const WriteResult &result);
 
 // Creates the file with the given bytes unless it exists; never overwrites.
+// A file that could not be written whole is not left behind.
 bool createIfMissing(const QString &path, const QByteArray &bytes);
+
+// Removes what a save cut short (killed between writing and renaming) left in
+// the folder: the temporary files of the data files, nothing else.
+void removeLeftoverSaves(const DataPaths &paths);
 
 } // namespace himekuri

@@ -9,6 +9,7 @@
 
 #include <QFile>
 #include <QTimer>
+#include <utility>
 
 namespace himekuri {
 
@@ -85,8 +86,11 @@ void Form2::Form_Load()
         runtime().end();
     }
 
+    const DataPaths paths {runtime().platform().installFolder()};
+    // Only the copy that runs tidies up after a save that was cut short.
+    removeLeftoverSaves(paths);
+
     if (choice != QStringView(Undecided)) {
-        const DataPaths paths {runtime().platform().installFolder()};
         const QString target = choice == QLatin1String("Y") ? QString::fromLatin1(LatestVersionPage)
                                                             : paths.localPicture();
         runtime().form<Form1>(QStringLiteral("Form1")).navigatePane(target);
@@ -99,6 +103,12 @@ void Form2::Timer1_Timer()
 {
     unload();
     runtime().form(QStringLiteral("Form1"))->show();
+    // Once a run, with the calendar up: what the program found at its start
+    // and goes on without.
+    if (std::exchange(WarningsShown, true))
+        return;
+    for (const QString &warning : runtime().platform().startupWarnings())
+        runtime().messageBox(warning, Runtime::MessageKind::Warning);
 }
 
 } // namespace himekuri

@@ -26,6 +26,8 @@ protected:
 private:
     void Timer1_Timer();
     QString readChoice();
+
+    bool WarningsShown = false;
 };
 
 } // namespace himekuri
