@@ -66,6 +66,7 @@ public:
     // The lock the system platform takes is in the probe's own runtime
     // folder, so it says nothing about a copy of the program.
     bool anotherCopyRunning() const override { return false; }
+    QStringList startupWarnings() const override { return {}; }
     void restack(QWidget *window, StackPlace place) const override
     {
         m_system.restack(window, place);

@@ -38,6 +38,7 @@ class FakePlatform final : public Platform
 public:
     QString folder;
     bool another = false;
+    QStringList warnings;
     bool browserStarts = true;
     mutable std::vector<StackPlace> restacks;
     mutable QStringList browsed;
@@ -45,6 +46,7 @@ public:
 
     QString installFolder() const override { return folder; }
     bool anotherCopyRunning() const override { return another; }
+    QStringList startupWarnings() const override { return warnings; }
     void restack(QWidget *, StackPlace place) const override
     {
         restacks.push_back(place);

@@ -1,26 +1,59 @@
 #include "runtime/platform.h"
+#include "runtime/singleinstance.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 #include <cstdio>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace himekuri;
 
-// Copies of this test program play the running calendars: each takes the
-// platform's lock as the calendar does at its start, says whether it came
-// first, and holds on until killed.
+// Copies of this test program play the calendars: "--hold FOLDER..." takes
+// the lock as the calendar does at its start, says how it went and holds on
+// until killed; "--platform" starts the program's own platform and says what
+// it found.
 namespace {
 
-constexpr char ChildArgument[] = "--hold-lock";
+constexpr char Hold[] = "--hold";
+constexpr char StartPlatform[] = "--platform";
 
-int holdLock()
+const char *name(SingleInstance::State state)
 {
-    const SystemPlatform platform;
-    std::printf("%s\n", platform.anotherCopyRunning() ? "second" : "first");
+    switch (state) {
+    case SingleInstance::State::Alone:
+        return "alone";
+    case SingleInstance::State::AnotherRunning:
+        return "another";
+    case SingleInstance::State::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+int hold(const QStringList &folders)
+{
+    SingleInstance instance;
+    for (const QString &folder : folders) {
+        if (instance.take(folder))
+            break;
+    }
+    std::printf("%s\n", name(instance.state()));
     std::fflush(stdout);
     QThread::sleep(60);
+    return 0;
+}
+
+int startPlatform()
+{
+    const SystemPlatform platform;
+    std::printf("%s\t%s\t%s\n", platform.anotherCopyRunning() ? "another" : "first",
+                qPrintable(platform.installFolder()),
+                qPrintable(platform.startupWarnings().join(u' ')));
     return 0;
 }
 
@@ -34,23 +67,30 @@ private Q_SLOTS:
     void cleanup();
     void exactlyOneOfManyStartedTogetherRuns();
     void killedCopyLeavesNoLockBehind();
+    void leftOverLocksAreTakenOver_data();
+    void leftOverLocksAreTakenOver();
+    void aFolderThatCannotHoldTheLockPassesTheTurn();
+    void sharedRuntimeFoldersAreNotUsed();
+    void homeComesFromTheUserDatabaseWithoutHome();
 
 private:
-    QStringList startCopies(int count);
+    QStringList startCopies(int count, const QStringList &folders);
+    QString lockIn(const QString &folder) const
+    {
+        return QDir(folder).filePath(QLatin1String(SingleInstance::FileName));
+    }
+    static QStringList platformSays(const QProcessEnvironment &env);
 
-    QTemporaryDir m_runtimeDir;
+    QTemporaryDir m_dir;
     std::vector<std::unique_ptr<QProcess>> m_copies;
 };
 
-QStringList TestSingleInstance::startCopies(int count)
+QStringList TestSingleInstance::startCopies(int count, const QStringList &folders)
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir.path());
     const std::size_t first = m_copies.size();
     for (int i = 0; i < count; ++i) {
         auto copy = std::make_unique<QProcess>();
-        copy->setProcessEnvironment(env);
-        copy->start(QCoreApplication::applicationFilePath(), {QLatin1String(ChildArgument)});
+        copy->start(QCoreApplication::applicationFilePath(), QStringList {Hold} + folders);
         m_copies.push_back(std::move(copy));
     }
     QStringList answers;
@@ -62,6 +102,15 @@ QStringList TestSingleInstance::startCopies(int count)
     return answers;
 }
 
+QStringList TestSingleInstance::platformSays(const QProcessEnvironment &env)
+{
+    QProcess copy;
+    copy.setProcessEnvironment(env);
+    copy.start(QCoreApplication::applicationFilePath(), {StartPlatform});
+    copy.waitForFinished();
+    return QString::fromLocal8Bit(copy.readAllStandardOutput()).trimmed().split(u'\t');
+}
+
 void TestSingleInstance::cleanup()
 {
     for (auto &copy : m_copies) {
@@ -69,31 +118,117 @@ void TestSingleInstance::cleanup()
         copy->waitForFinished();
     }
     m_copies.clear();
+    QDir(m_dir.path()).removeRecursively();
+    QDir().mkpath(m_dir.path());
 }
 
 void TestSingleInstance::exactlyOneOfManyStartedTogetherRuns()
 {
-    QFile::setPermissions(m_runtimeDir.path(),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList answers = startCopies(8);
-    QCOMPARE(answers.count(QStringLiteral("first")), 1);
-    QCOMPARE(answers.count(QStringLiteral("second")), 7);
+    const QStringList answers = startCopies(8, {m_dir.path()});
+    QCOMPARE(answers.count(QStringLiteral("alone")), 1);
+    QCOMPARE(answers.count(QStringLiteral("another")), 7);
 }
 
 void TestSingleInstance::killedCopyLeavesNoLockBehind()
 {
-    QCOMPARE(startCopies(1), QStringList {QStringLiteral("first")});
-    QCOMPARE(startCopies(1), QStringList {QStringLiteral("second")});
+    QCOMPARE(startCopies(1, {m_dir.path()}), QStringList {QStringLiteral("alone")});
+    QCOMPARE(startCopies(1, {m_dir.path()}), QStringList {QStringLiteral("another")});
     m_copies[0]->kill(); // SIGKILL: no chance to clean up
     m_copies[0]->waitForFinished();
-    QCOMPARE(startCopies(1), QStringList {QStringLiteral("first")});
+    QCOMPARE(startCopies(1, {m_dir.path()}), QStringList {QStringLiteral("alone")});
+}
+
+void TestSingleInstance::leftOverLocksAreTakenOver_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    // A live process, but on another machine (a home folder shared over the network).
+    const QByteArray livePid = QByteArray::number(QCoreApplication::applicationPid());
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("garbled") << QByteArray("\x01\x02 not a lock\n");
+    QTest::newRow("another host") << livePid + "\nhimekuri\nsome-other-host\n";
+}
+
+void TestSingleInstance::leftOverLocksAreTakenOver()
+{
+    QFETCH(QByteArray, content);
+    QFile lock(lockIn(m_dir.path()));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(content);
+    lock.close();
+    QCOMPARE(startCopies(1, {m_dir.path()}), QStringList {QStringLiteral("alone")});
+    // and it is a real lock again
+    QCOMPARE(startCopies(1, {m_dir.path()}), QStringList {QStringLiteral("another")});
+}
+
+void TestSingleInstance::aFolderThatCannotHoldTheLockPassesTheTurn()
+{
+    const QString missing = m_dir.filePath(QStringLiteral("missing"));
+    const QString blocked = m_dir.filePath(QStringLiteral("blocked"));
+    const QString usable = m_dir.filePath(QStringLiteral("usable"));
+    QVERIFY(QDir().mkpath(lockIn(blocked))); // a folder where the lock should be
+    QVERIFY(QDir().mkpath(usable));
+
+    SingleInstance instance;
+    QVERIFY(!instance.take(missing));
+    QVERIFY(!instance.take(blocked));
+    QCOMPARE(instance.state(), SingleInstance::State::Unknown);
+    QCOMPARE(instance.lockPath(), lockIn(missing)); // the first place tried is named
+    QVERIFY(!instance.problem().isEmpty());
+
+    QVERIFY(instance.take(usable));
+    QCOMPARE(instance.state(), SingleInstance::State::Alone);
+    QCOMPARE(instance.lockPath(), lockIn(usable));
+}
+
+// Where another user could put a lock first, the calendar never looks.
+void TestSingleInstance::sharedRuntimeFoldersAreNotUsed()
+{
+    const QString shared = m_dir.filePath(QStringLiteral("shared"));
+    const QString home = m_dir.filePath(QStringLiteral("home"));
+    QVERIFY(QDir().mkpath(shared) && QDir().mkpath(home));
+    QVERIFY(QFile::setPermissions(shared, QFileDevice::Permissions(0x7777)));
+    QFile planted(lockIn(shared));
+    QVERIFY(planted.open(QIODevice::WriteOnly));
+    planted.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nhimekuri\n"
+                  + QSysInfo::machineHostName().toLatin1() + "\n");
+    planted.close();
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), shared);
+    env.insert(QStringLiteral("HOME"), home);
+    const QStringList said = platformSays(env);
+    QCOMPARE(said.value(0), QStringLiteral("first"));
+    QVERIFY(planted.exists()); // neither obeyed nor touched
+    QVERIFY(QFileInfo(home + QStringLiteral("/.cache/himekuri")).isDir()); // the lock went there
+    QCOMPARE(said.value(1), home + QStringLiteral("/Program Files/Tesrava/"));
+    QCOMPARE(said.value(2), QString()); // nothing to warn of
+}
+
+void TestSingleInstance::homeComesFromTheUserDatabaseWithoutHome()
+{
+    const passwd *user = ::getpwuid(::geteuid());
+    QVERIFY(user);
+    const QString expected = QDir::cleanPath(QFile::decodeName(user->pw_dir));
+    for (const char *home : {"", "relative/home"}) {
+        QProcessEnvironment env;
+        if (*home)
+            env.insert(QStringLiteral("HOME"), QLatin1String(home));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.path());
+        const QStringList said = platformSays(env);
+        QCOMPARE(said.value(1),
+                 expected == u"/" ? QString()
+                                  : expected + QStringLiteral("/Program Files/Tesrava/"));
+    }
 }
 
 int main(int argc, char *argv[])
 {
-    if (argc == 2 && qstrcmp(argv[1], ChildArgument) == 0)
-        return holdLock();
     QCoreApplication app(argc, argv);
+    const QStringList arguments = app.arguments();
+    if (arguments.value(1) == QLatin1String(Hold))
+        return hold(arguments.mid(2));
+    if (arguments.value(1) == QLatin1String(StartPlatform))
+        return startPlatform();
     TestSingleInstance test;
     return QTest::qExec(&test, argc, argv);
 }

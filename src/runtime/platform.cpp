@@ -1,22 +1,36 @@
 #include "platform.h"
 
 #include <QDesktopServices>
-#include <QLockFile>
+#include <QDir>
 #include <QUrl>
 
 namespace himekuri {
 
 SystemPlatform::SystemPlatform()
-    : m_lock(std::make_unique<QLockFile>(lockPath()))
+    : m_installFolder(findInstallFolder())
 {
-    // A lock whose holder died is taken over at once (the holder's pid is
-    // checked), and creating the lock is atomic, so of two copies started
-    // together exactly one runs.
-    m_lock->setStaleLockTime(0);
-    m_anotherCopyRunning = !m_lock->tryLock(0);
+    takeLock();
 }
 
-SystemPlatform::~SystemPlatform() = default;
+bool SystemPlatform::anotherCopyRunning() const
+{
+    return m_instance.state() == SingleInstance::State::AnotherRunning;
+}
+
+QStringList SystemPlatform::startupWarnings() const
+{
+    QStringList warnings;
+    if (m_installFolder.isEmpty()) {
+        warnings << QStringLiteral("ホームフォルダーが見つかりません。伝言板と設定のファイルは"
+                                   "読むことも保存することもできません。");
+    }
+    if (m_instance.state() == SingleInstance::State::Unknown) {
+        warnings << QStringLiteral("ほかにカレンダーが起動していないことを確かめられませんでした。"
+                                   "\nロックファイル: %1\n理由: %2")
+                        .arg(QDir::toNativeSeparators(m_instance.lockPath()), m_instance.problem());
+    }
+    return warnings;
+}
 
 // The launcher (xdg-open, the shell) is started detached: the page loads in
 // the browser's own time, not the calendar's.

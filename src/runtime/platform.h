@@ -1,9 +1,10 @@
 #pragma once
 
-#include <QString>
-#include <memory>
+#include "singleinstance.h"
 
-class QLockFile;
+#include <QString>
+#include <QStringList>
+
 class QUrl;
 class QWidget;
 
@@ -27,11 +28,16 @@ class Platform
 public:
     virtual ~Platform() = default;
 
-    // The folder holding the data files, ending with a separator.
+    // The folder holding the data files, ending with a separator; empty when
+    // the user has no home folder to put it in.
     virtual QString installFolder() const = 0;
 
     // Fixed when the program started: whether another copy was running then.
     virtual bool anotherCopyRunning() const = 0;
+
+    // What the user should hear once the calendar is up: trouble found at
+    // the start that the program lives with.
+    virtual QStringList startupWarnings() const = 0;
 
     // For a top-level window that has been shown.
     virtual void restack(QWidget *window, StackPlace place) const = 0;
@@ -54,19 +60,21 @@ class SystemPlatform final : public Platform
 {
 public:
     SystemPlatform();
-    ~SystemPlatform() override;
 
-    QString installFolder() const override;
-    bool anotherCopyRunning() const override { return m_anotherCopyRunning; }
+    QString installFolder() const override { return m_installFolder; }
+    bool anotherCopyRunning() const override;
+    QStringList startupWarnings() const override;
     void restack(QWidget *window, StackPlace place) const override;
     void keepOffTaskbar(QWidget *window) const override;
     bool openInBrowser(const QUrl &url) const override;
 
 private:
-    static QString lockPath();
+    static QString findInstallFolder();
+    // In a folder of the user's own, never one shared with another user.
+    void takeLock();
 
-    std::unique_ptr<QLockFile> m_lock;
-    bool m_anotherCopyRunning;
+    QString m_installFolder;
+    SingleInstance m_instance;
 };
 
 } // namespace himekuri

@@ -1,11 +1,14 @@
 #include "platform.h"
 
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
-#include <QStandardPaths>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // Last: Xlib's macros (None, Bool, Status...) would clash with Qt's names.
 #include <X11/Xatom.h>
@@ -13,19 +16,67 @@
 
 namespace himekuri {
 
-// Per user, and per session where the desktop provides a runtime folder.
-QString SystemPlatform::lockPath()
+namespace {
+
+// Only the user can put files there: another user cannot lay a lock in
+// advance that keeps the calendar from starting.
+bool isPrivateFolder(const QString &path)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath();
-    return folder + QStringLiteral("/himekuri.lock");
+    struct stat info
+    {
+    };
+    return QDir::isAbsolutePath(path) && ::stat(QFile::encodeName(path).constData(), &info) == 0
+        && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
+        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Without drive letters the home folder stands for the top of the drive.
-QString SystemPlatform::installFolder() const
+QString homeFolder()
 {
-    return QDir::homePath() + QStringLiteral("/Program Files/Tesrava/");
+    const QString home = qEnvironmentVariable("HOME");
+    if (QDir::isAbsolutePath(home))
+        return QDir::cleanPath(home);
+    // Started without HOME (a service, a bare "env -i"): the user database knows.
+    if (const passwd *user = ::getpwuid(::geteuid()); user && user->pw_dir) {
+        const QString fromDatabase = QFile::decodeName(user->pw_dir);
+        if (QDir::isAbsolutePath(fromDatabase))
+            return QDir::cleanPath(fromDatabase);
+    }
+    return {};
+}
+
+} // namespace
+
+// Without drive letters the home folder stands for the top of the drive;
+// never the root of the file system.
+QString SystemPlatform::findInstallFolder()
+{
+    const QString home = homeFolder();
+    return home.isEmpty() || home == QLatin1String("/")
+        ? QString()
+        : home + QStringLiteral("/Program Files/Tesrava/");
+}
+
+// The session's runtime folder; else a folder of the calendar's own in the
+// user's cache; else the install folder. A folder is made only when its turn comes.
+void SystemPlatform::takeLock()
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (isPrivateFolder(runtime) && m_instance.take(runtime))
+        return;
+    const QString home = homeFolder();
+    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
+    if (!QDir::isAbsolutePath(cache) && !home.isEmpty())
+        cache = home + QStringLiteral("/.cache");
+    if (QDir::isAbsolutePath(cache)) {
+        const QString own = cache + QStringLiteral("/himekuri");
+        ::mkdir(QFile::encodeName(cache).constData(), 0700);
+        ::mkdir(QFile::encodeName(own).constData(), 0700);
+        if (isPrivateFolder(cache) && isPrivateFolder(own) && m_instance.take(own))
+            return;
+    }
+    if (!m_installFolder.isEmpty() && QDir().mkpath(m_installFolder)
+        && isPrivateFolder(m_installFolder))
+        m_instance.take(m_installFolder);
 }
 
 namespace {

@@ -6,16 +6,16 @@
 
 namespace himekuri {
 
-// The temporary folder is per user on Windows.
-QString SystemPlatform::lockPath()
-{
-    return QDir::tempPath() + QStringLiteral("/himekuri.lock");
-}
-
 // The top of the current drive, where the files have always been.
-QString SystemPlatform::installFolder() const
+QString SystemPlatform::findInstallFolder()
 {
     return QDir::rootPath() + QStringLiteral("Program Files/Tesrava/");
+}
+
+// The temporary folder is the user's own on Windows.
+void SystemPlatform::takeLock()
+{
+    m_instance.take(QDir::tempPath());
 }
 
 void SystemPlatform::restack(QWidget *window, StackPlace place) const
