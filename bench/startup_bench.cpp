@@ -41,12 +41,35 @@ using namespace bench;
 
 using Clock = std::chrono::steady_clock;
 
+// What the calendar finds at de.txt: a line, or what a broken machine leaves there.
+enum class Board { Absent, Line, Fifo, Zero, LongLine, BigFile };
+
 struct Subject
 {
     std::string name;
     std::string path;
     std::string role;
+    Board board = Board::Absent;
 };
+
+bool prepare_board(const std::string &path, Board board)
+{
+    switch (board) {
+    case Board::Absent:
+        return true;
+    case Board::Line:
+        return write_file(path, "a message\r\n");
+    case Board::Fifo:
+        return mkfifo(path.c_str(), 0600) == 0;
+    case Board::Zero:
+        return symlink("/dev/zero", path.c_str()) == 0;
+    case Board::LongLine:
+        return write_file(path, std::string(50'000'000, 'x') + "\r\n");
+    case Board::BigFile: // 1 GB, sparse, with a short first line
+        return write_file(path, "a message\r\n") && truncate(path.c_str(), 1'000'000'000) == 0;
+    }
+    return false;
+}
 
 struct Options
 {
@@ -187,7 +210,8 @@ public:
         const std::string data = home + "/Program Files/Tesrava";
         bool made = mkdir(home.c_str(), 0755) == 0
             && mkdir((home + "/Program Files").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
-            && mkdir(runtime.c_str(), 0700) == 0 && write_file(data + "/or.txt", "N\r\n");
+            && mkdir(runtime.c_str(), 0700) == 0 && write_file(data + "/or.txt", "N\r\n")
+            && prepare_board(data + "/de.txt", subject.board);
         if (!made) {
             sample.error = "could not prepare " + dir;
             remove_tree(dir);
@@ -346,7 +370,9 @@ int usage(const char *self)
 {
     std::fprintf(stderr,
                  "usage: %s [--runs N] [--warmup N] [--settle-ms MS] [--timeout-ms MS] "
-                 "HIMEKURI MINIMAL\n",
+                 "[--hostile] HIMEKURI MINIMAL\n"
+                 "  --hostile: the calendar also with a FIFO, a link to /dev/zero, a 50 MB line "
+                 "and a 1 GB file at de.txt\n",
                  self);
     return 2;
 }
@@ -356,9 +382,14 @@ int usage(const char *self)
 int main(int argc, char *argv[])
 {
     Options options;
+    bool hostile = false;
     std::vector<std::string> positional;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--hostile") {
+            hostile = true;
+            continue;
+        }
         int *target = arg == "--runs" ? &options.runs
             : arg == "--warmup"       ? &options.warmup
             : arg == "--settle-ms"    ? &options.settle_ms
@@ -377,10 +408,19 @@ int main(int argc, char *argv[])
     if (positional.size() != 2)
         return usage(argv[0]);
 
-    const std::vector<Subject> subjects = {
-        {"himekuri", positional[0], "Form1"},
+    std::vector<Subject> subjects = {
+        {"himekuri", positional[0], "Form1", Board::Line},
         {"minimal", positional[1], "Minimal"},
     };
+    if (hostile) {
+        subjects.insert(subjects.end(),
+                        {
+                            {"fifo", positional[0], "Form1", Board::Fifo},
+                            {"zero", positional[0], "Form1", Board::Zero},
+                            {"50MB-line", positional[0], "Form1", Board::LongLine},
+                            {"1GB-file", positional[0], "Form1", Board::BigFile},
+                        });
+    }
     for (const auto &s : subjects) {
         if (access(s.path.c_str(), X_OK) != 0) {
             std::fprintf(stderr, "bench: %s is not executable\n", s.path.c_str());
@@ -400,7 +440,7 @@ int main(int argc, char *argv[])
     std::printf("display %s, %d run(s) per program after %d warm-up run(s), interleaved; "
                 "RSS read %d ms after the window is mapped\n",
                 DisplayString(dpy), options.runs, options.warmup, options.settle_ms);
-    std::printf("%-8s %-9s %13s %-10s %12s %10s %9s\n", "run", "program", "first map ms",
+    std::printf("%-8s %-10s %13s %-10s %12s %10s %9s\n", "run", "program", "first map ms",
                 "first role", "role map ms", "RSS KiB", "WebEngine");
 
     std::vector<std::vector<Sample>> results(subjects.size());
@@ -411,12 +451,12 @@ int main(int argc, char *argv[])
             const Sample sample = bench.run(subjects[s]);
             const std::string label = warm_up ? "warm-up" : std::to_string(i - options.warmup + 1);
             if (!sample.ok) {
-                std::printf("%-8s %-9s FAILED: %s\n", label.c_str(), subjects[s].name.c_str(),
+                std::printf("%-8s %-10s FAILED: %s\n", label.c_str(), subjects[s].name.c_str(),
                             sample.error.c_str());
                 failed = true;
                 continue;
             }
-            std::printf("%-8s %-9s %13.1f %-10s %12.1f %10ld %9s\n", label.c_str(),
+            std::printf("%-8s %-10s %13.1f %-10s %12.1f %10ld %9s\n", label.c_str(),
                         subjects[s].name.c_str(), sample.first_map_ms, sample.first_role.c_str(),
                         sample.role_map_ms, sample.rss_kib, sample.webengine ? "MAPPED" : "no");
             std::fflush(stdout);
@@ -444,10 +484,10 @@ int main(int argc, char *argv[])
         summary[s] = {median(first), median(role), median(rss), summary[s].webengine,
                       results[s].size()};
         if (summary[s].n == 0) {
-            std::printf("median %-9s: no successful run\n", subjects[s].name.c_str());
+            std::printf("median %-10s: no successful run\n", subjects[s].name.c_str());
             continue;
         }
-        std::printf("median %-9s (%zu runs): first window %8.1f ms, %-7s window %8.1f ms, "
+        std::printf("median %-10s (%zu runs): first window %8.1f ms, %-7s window %8.1f ms, "
                     "RSS %7.0f KiB (%.1f MiB)\n",
                     subjects[s].name.c_str(), summary[s].n, summary[s].first,
                     subjects[s].role.c_str(), summary[s].role, summary[s].rss,
@@ -460,6 +500,13 @@ int main(int argc, char *argv[])
                     summary[0].first / summary[1].first);
         std::printf("ratio himekuri/minimal RSS:                              %.2f\n",
                     summary[0].rss / summary[1].rss);
+    }
+    for (size_t s = 2; s < subjects.size(); ++s) {
+        if (summary[0].n && summary[s].n) {
+            std::printf("ratio %s/himekuri: first window %.2f, RSS %.2f\n",
+                        subjects[s].name.c_str(), summary[s].first / summary[0].first,
+                        summary[s].rss / summary[0].rss);
+        }
     }
     std::printf("himekuri maps libQt6WebEngine: %s (%zu of %zu runs)\n",
                 summary[0].webengine ? "YES - it must not" : "no", summary[0].webengine,

@@ -60,11 +60,6 @@ clock_ticked() { # true when the clock shows something else than at the last loo
     now=$(set -o pipefail; x import -window root -crop "$(on_screen Label1_clock)" +repage \
         -depth 8 ppm:- 2>/dev/null | md5sum) && [[ $now != "${clock:-}" ]] && clock=$now
 }
-click_box() { # BOX [BUTTON]: its middle
-    local l t w h
-    IFS=, read -r l t w h <<<"${box[$1]}"
-    x xdotool mousemove $((ox + l + w / 2)) $((oy + t + h / 2)) click "${2:-1}"
-}
 
 net_state() { x xprop -id "$1" _NET_WM_STATE 2>/dev/null; }
 has_state() { [[ "$(net_state "$1")," == *" _NET_WM_STATE_$2,"* ]]; } # WIN NAME

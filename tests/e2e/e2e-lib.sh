@@ -63,6 +63,7 @@ e2e_init() { # OUTDIR [TOOL...]
 start_calendar() { # BINARY 'YYYY-MM-DD HH:MM:SS' [PATH-PREFIX]
     mkdir -p "$home/Program Files/Tesrava"
     printf 'N\r\n' >"$home/Program Files/Tesrava/or.txt"
+    declare -F before_start >/dev/null && before_start
     log=$outdir/$tag-program.log
     # env -i: nothing from the caller's session (XDG_*, QT_*, LC_*, BROWSER) leaks in.
     env -i PATH="${3:+$3:}/usr/bin:/bin" HOME="$home" XDG_RUNTIME_DIR="$runtime" \
@@ -122,7 +123,7 @@ declare -A box=(
     [Label3_month]=8,96,89,105 [Label5_day]=136,80,201,185 [Label2_weekday]=8,296,129,57
     [Label9_holiday]=16,216,129,73 [Label8_year]=256,48,113,41 [Label1_clock]=136,312,233,41
     [Label7_board]=8,352,89,25 [Image2_home]=8,408,124,26 [Image3_feedback]=136,408,124,26
-    [Command1_close]=232,352,129,17
+    [Command1_close]=232,352,129,17 [Command2_save]=272,408,89,25 [RichTextBox1_box]=8,376,353,33
 )
 red_boxes=(Label3_month Label5_day Label2_weekday Label9_holiday)
 # Drawn on every date: once all three show something, Form1 has been painted.
@@ -153,6 +154,21 @@ form1_up() {
     xs_pid_gone "$app_pid" && return 0
     role Form3 >/dev/null && form3=1
     form1=$(role Form1)
+}
+
+# A viewable window of PID that is none of the forms: a message box.
+message_box() { # PID
+    local w
+    for w in $(x xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
+        x xprop -id "$w" WM_WINDOW_ROLE 2>/dev/null | grep -q '"Form[0-9]"' && continue
+        x xwininfo -id "$w" 2>/dev/null | grep -q 'Override Redirect State: no' && echo "$w" && return 0
+    done
+    return 1
+}
+click_box() { # BOX [BUTTON]: its middle
+    local l t w h
+    IFS=, read -r l t w h <<<"${box[$1]}"
+    x xdotool mousemove $((ox + l + w / 2)) $((oy + t + h / 2)) click "${2:-1}"
 }
 
 # Sets box_red[], box_colours[] and stats (the same as text) from a screenshot.
