@@ -170,7 +170,6 @@ int main(int argc, char *argv[])
     }
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeFolder.path()));
 
-    choosePlatformPlugin();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("himekuri"));
     QApplication::setQuitOnLastWindowClosed(false);

@@ -53,7 +53,8 @@ public:
         if (onRestack)
             onRestack();
     }
-    void keepOffTaskbar(QWidget *) const override { }
+    void keepOffTaskbar(QWidget *window) const override { flagsBeforeShow = window->windowFlags(); }
+    mutable Qt::WindowFlags flagsBeforeShow;
     bool openInBrowser(const QUrl &url) const override
     {
         browsed << url.toString();

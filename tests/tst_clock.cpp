@@ -21,6 +21,8 @@ private Q_SLOTS:
     void tickThatMissedMidnightTurnsThePage_data();
     void tickThatMissedMidnightTurnsThePage();
     void unsavedMessageSurvivesTheDayChange();
+    void pageTakesTheKeyboardOnlyWhereItHadIt_data();
+    void pageTakesTheKeyboardOnlyWhereItHadIt();
     void manyDayChangesLeaveNothingBehind();
 
 private:
@@ -184,6 +186,39 @@ void TestClock::unsavedMessageSurvivesTheDayChange()
 }
 
 // Also runs under the address and leak sanitizers: each day's windows are new.
+void TestClock::pageTakesTheKeyboardOnlyWhereItHadIt_data()
+{
+    QTest::addColumn<bool>("pageActive");
+    QTest::newRow("the page had the keyboard") << true;
+    QTest::newRow("another program had it") << false;
+}
+
+void TestClock::pageTakesTheKeyboardOnlyWhereItHadIt()
+{
+    QFETCH(bool, pageActive);
+    // After the start the page is active and typing goes to the box.
+    QVERIFY(startAt("2002-12-31T23:59:59"));
+    QVERIFY(QTest::qWaitForWindowActive(m_p->form1->window()));
+    QCOMPARE(QApplication::focusWidget(), box());
+
+    QWidget other;
+    if (!pageActive) {
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+    }
+    tickAt(QStringLiteral("2003-01-01T00:00:00.100"));
+    QCOMPARE(m_p->form2->window()->testAttribute(Qt::WA_ShowWithoutActivating), !pageActive);
+    m_p->clock.set("2003-01-01T00:00:02.100");
+    QVERIFY(m_p->handOver());
+    QWidget *page = m_p->form1->window();
+    QCOMPARE(page->testAttribute(Qt::WA_ShowWithoutActivating), !pageActive);
+    if (pageActive) {
+        QVERIFY(QTest::qWaitForWindowActive(page));
+        QCOMPARE(QApplication::focusWidget(), box());
+    }
+}
+
 void TestClock::manyDayChangesLeaveNothingBehind()
 {
     const int days = qEnvironmentVariableIsSet("HIMEKURI_DAY_CHANGES")

@@ -1,5 +1,6 @@
 #include "runtime/controls.h"
 #include "runtime/form.h"
+#include "runtime/placement.h"
 #include "testsupport.h"
 
 #include <QPointer>
@@ -72,6 +73,8 @@ private Q_SLOTS:
     void endStopsTheRunningHandler();
     void programEndsWhenNoFormIsLoaded();
     void closeRequestUnloads();
+    void windowsKeepToTheScreen_data();
+    void windowsKeepToTheScreen();
 
 private:
     test::FakeClock m_clock;
@@ -272,6 +275,43 @@ void TestRuntime::closeRequestUnloads()
     QVERIFY(!window->close());
     QVERIFY(!m_a->isLoaded());
     QTRY_VERIFY(window.isNull());
+}
+
+void TestRuntime::windowsKeepToTheScreen_data()
+{
+    QTest::addColumn<QList<QRect>>("areas");
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QPoint>("place");
+
+    const QRect calendar(646, 0, 377, 440);
+    // At a scale factor the screen is smaller in the window's own pixels.
+    const auto scaled = [](int w, int h, double factor) {
+        return QList<QRect> {QRect(0, 0, int(w / factor), int(h / factor))};
+    };
+    QTest::newRow("1024x768: as designed") << scaled(1024, 768, 1) << calendar << QPoint(646, 0);
+    QTest::newRow("800x600") << scaled(800, 600, 1) << calendar << QPoint(423, 0);
+    QTest::newRow("1024x768 at 1.25") << scaled(1024, 768, 1.25) << calendar << QPoint(442, 0);
+    QTest::newRow("1024x768 at 1.5") << scaled(1024, 768, 1.5) << calendar << QPoint(305, 0);
+    QTest::newRow("1920x1080 at 2") << scaled(1920, 1080, 2) << calendar << QPoint(583, 0);
+    QTest::newRow("a panel on top")
+        << QList<QRect> {{0, 30, 1280, 994}} << calendar << QPoint(646, 30);
+    QTest::newRow("screen left of the primary")
+        << QList<QRect> {{-1280, 0, 1280, 1024}, {0, 0, 1024, 768}} << calendar << QPoint(646, 0);
+    QTest::newRow("dropped across two screens: the one holding most")
+        << QList<QRect> {{-1280, 0, 1280, 1024}, {0, 0, 1024, 768}} << QRect(-100, 500, 377, 440)
+        << QPoint(0, 328);
+    QTest::newRow("off every screen: the nearest")
+        << QList<QRect> {{0, 0, 1024, 768}, {1024, 0, 800, 600}} << QRect(2000, 900, 377, 440)
+        << QPoint(1447, 160);
+    QTest::newRow("larger than the screen: top-left inside")
+        << QList<QRect> {{0, 0, 320, 240}} << calendar << QPoint(0, 0);
+}
+
+void TestRuntime::windowsKeepToTheScreen()
+{
+    QFETCH(QList<QRect>, areas);
+    QFETCH(QRect, window);
+    QTEST(keepOnScreen(window, areas), "place");
 }
 
 QTEST_MAIN(TestRuntime)

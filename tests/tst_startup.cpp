@@ -313,6 +313,7 @@ void TestStartup::messageBoardRoundTrips()
     m_p->write("de.txt", file);
     m_p->start("N");
     QTEST(box()->text(), "shown");
+    QCOMPARE(box()->cursorPosition(), 0); // a long line is read from its start
     // Saved unchanged, the line goes back as it was read; edited, it ends in CR LF.
     click(*m_p->form1, "Command2");
     QTEST(m_p->read("de.txt"), "savedAsIs");

@@ -1,5 +1,5 @@
 // A window with the browser pane, driven through stdin, for tests/e2e/web_pane.sh.
-// usage: web_pane_probe [TARGET]   (TARGET, if given, is shown at start)
+// usage: web_pane_probe [FALLBACK]   (the picture shown where a page cannot be)
 // The window ("web pane probe", grey, 377x160) holds the pane at 0,0 and a text
 // box beside it. Commands on stdin, one a line:
 //   navigate TARGET   prints "navigated MS-SINCE-EPOCH RETURN-US"
@@ -96,8 +96,8 @@ int main(int argc, char *argv[])
         }
     });
 
-    window.show();
     if (argc > 1)
-        navigate(QString::fromLocal8Bit(argv[1]));
+        pane->setFallbackPicture(QString::fromLocal8Bit(argv[1]));
+    window.show();
     return app.exec();
 }

@@ -5,6 +5,7 @@
 #include "calendar/setrgn.h"
 #include "runtime/clock.h"
 #include "runtime/controls.h"
+#include "runtime/placement.h"
 #include "runtime/platform.h"
 #include "runtime/webbrowser.h"
 #include "startup/addresses.h"
@@ -12,13 +13,35 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QIcon>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
+#include <utility>
 
 namespace himekuri {
+
+namespace {
+
+// A stand-in face whose digits are wider than the design face's would push
+// the day's second digit out of its box: such a face is drawn smaller.
+void fitDigitsToBox(Label *label)
+{
+    QFont font = label->font();
+    const QFontMetricsF metrics(font);
+    qreal widest = 0;
+    for (char digit = '0'; digit <= '9'; ++digit)
+        widest = std::max(widest, metrics.horizontalAdvance(QLatin1Char(digit)));
+    if (2 * widest <= label->width())
+        return;
+    font.setPixelSize(int(font.pixelSize() * label->width() / (2 * widest)));
+    label->setFont(font);
+}
+
+} // namespace
 
 Form1::Form1(Runtime &runtime)
     : Form(runtime, QStringLiteral("Form1"))
@@ -33,7 +56,13 @@ QWidget *Form1::createView()
 {
     auto *window = new FramedWindow(twipsToPixels(Form1Design::ClientTwips));
     window->setWindowIcon(QIcon(QStringLiteral(":/assets/himekuri.ico")));
+    // Mapped in the bottom layer at once, rather than pushed there at the first
+    // paint after showing above everything for a moment.
+    window->setWindowFlag(Qt::WindowStaysOnBottomHint);
     window->placeClientAt(twipsToPixels(Form1Design::ClientPosTwips));
+    if (DesktopPlace)
+        window->move(*DesktopPlace);
+    window->move(keepOnScreen(window->geometry()));
 
     QWidget *client = window->client();
     QPalette palette = client->palette();
@@ -42,6 +71,9 @@ QWidget *Form1::createView()
     client->setAutoFillBackground(true);
 
     buildControls(client, form1Controls());
+    fitDigitsToBox(client->findChild<Label *>(QStringLiteral("Label5")));
+    client->findChild<WebBrowser *>(QStringLiteral("WebBrowser1"))
+        ->setFallbackPicture(DataPaths {runtime().platform().installFolder()}.localPicture());
 
     // The menu is never shown as a menu bar; a right click on the page pops it up.
     auto *menu = new QMenu(QStringLiteral("メニュー"), client);
@@ -208,8 +240,22 @@ void Form1::turnThePage()
 {
     const QString typed = control<RichTextBox>("RichTextBox1")->plainText();
     UnsavedMemo = typed != m_memoAsStored ? std::optional(typed) : std::nullopt;
-    runtime().form(QStringLiteral("Form2"))->show();
+    // At midnight the user may be typing in another program.
+    FocusAtShow = window()->isActiveWindow();
+    Form *splash = runtime().form(QStringLiteral("Form2"));
+    splash->window()->setAttribute(Qt::WA_ShowWithoutActivating, !FocusAtShow);
+    splash->show();
     unload();
+}
+
+void Form1::showPage(bool splashWasActive)
+{
+    const bool takeFocus = std::exchange(FocusAtShow, false) || splashWasActive;
+    QWidget *page = window();
+    page->setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
+    show();
+    if (takeFocus)
+        page->activateWindow();
 }
 
 void Form1::watchPaints(QWidget *window)
@@ -225,8 +271,46 @@ void Form1::watchPaints(QWidget *window)
     }
 }
 
+// Without a title bar, the page itself is what the user takes hold of; the
+// place stands for the rest of the run and is kept on the screen.
+bool Form1::dragWindow(QObject *watched, QEvent *event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove
+        && type != QEvent::MouseButtonRelease)
+        return false;
+    const QString name = watched->objectName();
+    if (name != QLatin1String("client") && name != QLatin1String("Image1"))
+        return false;
+    const auto *mouse = static_cast<QMouseEvent *>(event);
+    QWidget *page = static_cast<QWidget *>(watched)->window();
+    switch (type) {
+    case QEvent::MouseButtonPress:
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_dragHold = mouse->globalPosition().toPoint() - page->pos();
+        return true;
+    case QEvent::MouseMove:
+        if (!m_dragHold)
+            return false;
+        page->move(mouse->globalPosition().toPoint() - *m_dragHold);
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (!m_dragHold || mouse->button() != Qt::LeftButton)
+            return false;
+        m_dragHold.reset();
+        DesktopPlace = keepOnScreen(page->geometry());
+        page->move(*DesktopPlace);
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (dragWindow(watched, event))
+        return true;
     // Restacking may let other events run, which must never happen inside a
     // paint: the paint handler runs once the paints are done, and paints that
     // come while it runs are served by it.

@@ -3,6 +3,7 @@
 #include "calendar/datetexts.h"
 #include "runtime/form.h"
 
+#include <QPoint>
 #include <optional>
 
 namespace himekuri {
@@ -28,6 +29,11 @@ public:
     void rememberPane(const QString &target) { PaneTarget = target; }
     QString paneTarget() const { return PaneTarget; }
 
+    // Shows the page after its splash. It takes the keyboard only where the
+    // user was on the calendar: at the start, or when the old page or the
+    // splash had it; at the back of a desktop in use it never does.
+    void showPage(bool splashWasActive);
+
 protected:
     QWidget *createView() override;
     void Form_Load() override;
@@ -51,6 +57,7 @@ private:
     void turnThePage();
     void openInBrowser(const char *url);
     void watchPaints(QWidget *window);
+    bool dragWindow(QObject *watched, QEvent *event);
 
     Label *label(const char *name) { return control<Label>(name); }
     QString now(DateText format) const;
@@ -61,10 +68,16 @@ private:
     QString PaneTarget;
     // Typed but not saved when the day changed; the next load shows it again.
     std::optional<QString> UnsavedMemo;
+    // Where the user dragged the window; every later load puts it there.
+    std::optional<QPoint> DesktopPlace;
+    // Whether the next page shown takes the keyboard.
+    bool FocusAtShow = true;
 
     // The box's text as the file holds it, after a load or a save.
     QString m_memoAsStored;
     bool m_paintPending = false;
+    // Where in the window the pointer took hold of it.
+    std::optional<QPoint> m_dragHold;
 };
 
 } // namespace himekuri

@@ -142,6 +142,8 @@ void RichTextBox::setPlainText(const QString &text)
     m_setText = text;
     setText(text);
     m_shownText = QLineEdit::text();
+    // A line longer than the box is read from its start.
+    setCursorPosition(0);
 }
 
 QString RichTextBox::plainText() const

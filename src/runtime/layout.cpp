@@ -2,6 +2,7 @@
 
 #include "webbrowser.h"
 
+#include <QFontDatabase>
 #include <QPushButton>
 #include <QTimer>
 #include <algorithm>
@@ -90,26 +91,42 @@ QFont makeFont(const FontSpec &spec)
     return font;
 }
 
-void installFontSubstitutes()
+bool installFontSubstitutes()
 {
-    struct Substitute
+    // Best first; Qt takes the first that is installed. After the faces of
+    // the same kind come the others: any Japanese face is better than boxes.
+    static constexpr const char *FixedGothic[] = {"IPAGothic", "Noto Sans Mono CJK JP", "VL Gothic",
+                                                  "TakaoGothic"};
+    static constexpr const char *Gothic[] = {"IPAPGothic", "Noto Sans CJK JP", "VL PGothic",
+                                             "TakaoPGothic"};
+    // The day number is drawn in it: IPAPMincho's digits are 0.62 em wide and
+    // two of them overflow the day's box, IPAMincho's are half-width like the
+    // design face's and fit as designed.
+    static constexpr const char *Mincho[] = {"IPAMincho", "Noto Serif CJK JP", "TakaoMincho",
+                                             "TakaoPMincho"};
+    const auto faces = [](std::initializer_list<std::span<const char *const>> kinds) {
+        QStringList names;
+        for (const auto &kind : kinds) {
+            for (const char *name : kind)
+                names << QString::fromLatin1(name);
+        }
+        return names;
+    };
+    const struct
     {
         const char16_t *design;
-        const char *installed;
+        const char *ascii;
+        QStringList faces;
+    } substitutes[] = {
+        {u"ＭＳ ゴシック", "MS Gothic", faces({FixedGothic, Gothic, Mincho})},
+        {u"ＭＳ Ｐゴシック", "MS PGothic", faces({Gothic, FixedGothic, Mincho})},
+        {u"ＭＳ Ｐ明朝", "MS PMincho", faces({Mincho, Gothic, FixedGothic})},
     };
-    static constexpr Substitute Substitutes[] = {
-        {u"ＭＳ ゴシック", "IPAGothic"},
-        {u"MS Gothic", "IPAGothic"},
-        {u"ＭＳ Ｐゴシック", "IPAPGothic"},
-        {u"MS PGothic", "IPAPGothic"},
-        // The day number is drawn in it: IPAPMincho's digits are 0.62 em wide
-        // and two of them overflow the day's box, IPAMincho's are half-width
-        // like the design face's and fit as designed.
-        {u"ＭＳ Ｐ明朝", "IPAMincho"},
-        {u"MS PMincho", "IPAMincho"},
-    };
-    for (const Substitute &s : Substitutes)
-        QFont::insertSubstitution(QString::fromUtf16(s.design), QString::fromLatin1(s.installed));
+    for (const auto &s : substitutes) {
+        QFont::insertSubstitutions(QString::fromUtf16(s.design), s.faces);
+        QFont::insertSubstitutions(QString::fromLatin1(s.ascii), s.faces);
+    }
+    return !QFontDatabase::families(QFontDatabase::Japanese).isEmpty();
 }
 
 void buildControls(QWidget *client, std::span<const ControlRow> rows)

@@ -35,8 +35,8 @@ int pointsToPixels(double points);
 QFont makeFont(const FontSpec &spec);
 
 // The design faces and the installed faces that stand in for them; must run
-// before the first widget exists.
-void installFontSubstitutes();
+// before the first widget exists. False when no Japanese face is installed.
+bool installFontSubstitutes();
 
 // The names the window designs use.
 namespace design {

@@ -51,9 +51,11 @@ public:
     virtual bool openInBrowser(const QUrl &url) const = 0;
 };
 
-// Picks the window system plugin before the application exists: the stacking
-// modes need X11, so a Wayland session runs the program on XWayland.
-void choosePlatformPlugin();
+// The window system plugin to ask for before the application exists, or
+// null: the stacking modes need X11, so a Wayland session runs the program
+// on XWayland. Given as an argument, not through the environment, so that
+// the programs the calendar starts (the user's browser) run where they like.
+const char *preferredPlatformPlugin();
 
 // The platform this program was built for; takes the single-instance lock.
 class SystemPlatform final : public Platform

@@ -188,13 +188,14 @@ void SystemPlatform::keepOffTaskbar(QWidget *window) const
     XFlush(display);
 }
 
-void choosePlatformPlugin()
+const char *preferredPlatformPlugin()
 {
     // An explicit choice (the tests draw off screen) stands.
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return;
+        return nullptr;
     if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        return "xcb";
+    return nullptr;
 }
 
 } // namespace himekuri

@@ -44,7 +44,9 @@ void SystemPlatform::keepOffTaskbar(QWidget *window) const
     window->setWindowFlag(Qt::Tool);
 }
 
-void choosePlatformPlugin()
-{ }
+const char *preferredPlatformPlugin()
+{
+    return nullptr;
+}
 
 } // namespace himekuri

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QImageReader>
 #include <QMovie>
 #include <QPainter>
@@ -34,6 +35,10 @@ bool isPage(const QUrl &url)
 QProcessEnvironment helperEnvironment()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The view goes into a window of the calendar's, so the helper runs on the
+    // calendar's window system, XWayland in a Wayland session included.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
 #if defined(Q_OS_UNIX)
     // Chromium's sandbox refuses to run as root; only the helper is told so.
     if (::geteuid() == 0)
@@ -59,6 +64,11 @@ WebBrowser::~WebBrowser()
 void WebBrowser::setHelperProgram(const QString &path)
 {
     m_helperProgram = path;
+}
+
+void WebBrowser::setFallbackPicture(const QString &path)
+{
+    m_fallback = path;
 }
 
 void WebBrowser::Navigate(const QString &target)
@@ -152,8 +162,8 @@ void WebBrowser::startHelper()
 {
     const QString program = helperProgram();
     if (program.isEmpty()) {
-        qWarning("himekuri: %s was not found; the browser pane stays empty", HelperName);
-        m_pageUrl.clear();
+        qWarning("himekuri: %s was not found; the pane shows its picture", HelperName);
+        showFallback();
         return;
     }
 
@@ -174,8 +184,11 @@ void WebBrowser::startHelper()
     helper->setObjectName(QStringLiteral("webHelper"));
     helper->setProcessEnvironment(helperEnvironment());
     // The engine talks a lot on stderr; none of it is for the calendar's user.
-    helper->setStandardOutputFile(QProcess::nullDevice());
     helper->setStandardErrorFile(QProcess::nullDevice());
+    connect(helper, &QProcess::readyReadStandardOutput, this, [this, helper] {
+        if (helper == m_helper)
+            readHelper();
+    });
     connect(helper, &QProcess::finished, this, [this, helper] {
         if (helper == m_helper)
             helperEnded();
@@ -192,20 +205,36 @@ void WebBrowser::startHelper()
                    QStringLiteral("--"), QString::fromLatin1(m_pageUrl.toEncoded())});
 }
 
+void WebBrowser::readHelper()
+{
+    while (m_helper && m_helper->canReadLine()) {
+        if (m_helper->readLine().trimmed() == "failed") {
+            qWarning("himekuri: %s could not be shown; the pane shows its picture",
+                     m_helperUrl.toEncoded().constData());
+            showFallback();
+        }
+    }
+}
+
+// The page is tried again by the next Navigate, which a new page of the
+// calendar (after a change of day) brings.
+void WebBrowser::showFallback()
+{
+    showPicture(m_fallback);
+}
+
 void WebBrowser::helperEnded()
 {
     if (m_helper->error() == QProcess::FailedToStart) {
-        qWarning("himekuri: %s could not be started (%s); the browser pane stays empty",
+        qWarning("himekuri: %s could not be started (%s); the pane shows its picture",
                  qPrintable(m_helper->program()), qPrintable(m_helper->errorString()));
     } else {
-        qWarning("himekuri: %s ended (%s, exit code %d); the browser pane stays empty",
+        qWarning("himekuri: %s ended (%s, exit code %d); the pane shows its picture",
                  qPrintable(m_helper->program()),
                  m_helper->exitStatus() == QProcess::CrashExit ? "crashed" : "exited",
                  m_helper->exitCode());
     }
-    endHelper();
-    m_pageUrl.clear();
-    update();
+    showFallback();
 }
 
 void WebBrowser::endHelper()

@@ -36,6 +36,10 @@ public:
     // in ../libexec/himekuri/ from there.
     void setHelperProgram(const QString &path);
 
+    // What the pane shows where a page cannot be shown: no network, an
+    // unknown host, an error status, a helper that cannot run.
+    void setFallbackPicture(const QString &path);
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -48,6 +52,8 @@ private:
     void startHelperIfShown();
     void startHelperAgainIfUnseen();
     void helperEnded();
+    void readHelper();
+    void showFallback();
     void endHelper();
     void clearPicture();
     QString helperProgram() const;
@@ -69,6 +75,7 @@ private:
     QPointer<QWindow> m_hostWindow;
     WId m_hostWindowId = 0;
     QString m_helperProgram;
+    QString m_fallback;
 };
 
 } // namespace himekuri

@@ -3,6 +3,7 @@
 #include "calendar/form1.h"
 #include "runtime/controls.h"
 #include "runtime/layout.h"
+#include "runtime/placement.h"
 #include "runtime/platform.h"
 #include "startup/addresses.h"
 #include "startup/datafiles.h"
@@ -50,7 +51,8 @@ QWidget *Form2::createView()
     // An empty caption; a space keeps the window system from putting the
     // program's name there instead.
     window->setWindowTitle(QStringLiteral(" "));
-    window->setGeometry(QRect(twipsToPixels(ClientPosTwips), twipsToPixels(ClientTwips)));
+    const QRect designed(twipsToPixels(ClientPosTwips), twipsToPixels(ClientTwips));
+    window->setGeometry(QRect(keepOnScreen(designed), designed.size()));
     buildControls(window, Controls);
     onEvent(window->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout,
             [this] { Timer1_Timer(); });
@@ -101,8 +103,9 @@ void Form2::Form_Load()
 
 void Form2::Timer1_Timer()
 {
+    const bool wasActive = window()->isActiveWindow();
     unload();
-    runtime().form(QStringLiteral("Form1"))->show();
+    runtime().form<Form1>(QStringLiteral("Form1")).showPage(wasActive);
     // Once a run, with the calendar up: what the program found at its start
     // and goes on without.
     if (std::exchange(WarningsShown, true))

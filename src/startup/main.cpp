@@ -4,22 +4,39 @@
 #include "runtime/layout.h"
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
+#include "runtime/translations.h"
 #include "startup/form2.h"
 
 #include <QApplication>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 int main(int argc, char *argv[])
 {
     using namespace himekuri;
 
-    choosePlatformPlugin();
-    QApplication app(argc, argv);
+    std::vector<char *> arguments(argv, argv + argc);
+    char platformOption[] = "-platform";
+    std::string plugin;
+    if (const char *preferred = preferredPlatformPlugin()) {
+        plugin = preferred;
+        arguments.insert(arguments.begin() + 1, {platformOption, plugin.data()});
+    }
+    int count = int(arguments.size());
+    arguments.push_back(nullptr);
+    QApplication app(count, arguments.data());
     QApplication::setApplicationName(QStringLiteral("himekuri"));
+    installJapaneseQtTexts(app);
     // A form that is loaded but hidden still keeps the program alive; the
     // run-time says when it is over.
     QApplication::setQuitOnLastWindowClosed(false);
-    installFontSubstitutes();
+    if (!installFontSubstitutes()) {
+        std::fputs("himekuri: no Japanese font is installed, so the calendar shows boxes;"
+                   " install the IPA fonts (Debian: apt-get install fonts-ipafont)\n",
+                   stderr);
+    }
 
     SystemClock clock;
     SystemPlatform platform;

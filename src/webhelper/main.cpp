@@ -5,12 +5,16 @@
 //
 // The view becomes a child of the pane's native window WINDOW-ID. Each line
 // read from stdin is a further URL to show; the end of stdin ends the program,
-// so it never outlives the calendar that started it.
+// so it never outlives the calendar that started it. Each load ends in a line
+// on stdout, "loaded" or "failed"; the view is shown only while a page loaded.
+
+#include "runtime/translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
@@ -93,6 +97,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("himekuri-web"));
+    himekuri::installJapaneseQtTexts(app);
     // The view's window is a child of another program's window: it is never
     // "closed", only ended with stdin.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -143,7 +148,17 @@ int main(int argc, char *argv[])
     view->windowHandle()->setParent(parentWindow);
     KeepInPane keepInPane(view, parentWindow);
     view->setGeometry(0, 0, size.captured(1).toInt(), size.captured(2).toInt());
-    view->show();
+    // No error page of the engine's: the calendar shows its picture instead.
+    QObject::connect(view->page(), &QWebEnginePage::loadingChanged, view,
+                     [view](const QWebEngineLoadingInfo &loading) {
+                         if (loading.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+                             view->show();
+                             std::cout << "loaded" << std::endl;
+                         } else if (loading.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
+                             view->hide();
+                             std::cout << "failed" << std::endl;
+                         }
+                     });
 
     readUrlsFromStdin(view);
     const int code = app.exec();
