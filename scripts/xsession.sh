@@ -10,7 +10,8 @@
 #   xs_poll SECONDS CMD...       runs CMD every 0.05 s until it succeeds or time is up
 #   xs_end_pid PID               SIGTERM, SIGKILL after 5 s, and reaps it
 #   xs_pid_gone PID              true once PID has ended
-# XS_WM_DEBUG=1 in the environment runs openbox with --debug.
+# XS_WM_DEBUG=1 in the environment runs openbox with --debug; XS_SCREEN=WxHxD
+# sets the screen (1024x768x24 by default).
 
 XS_DISPLAY='' XS_XVFB_PID='' XS_WM_PID='' XS_DESKTOPS=''
 
@@ -61,7 +62,7 @@ xsession_start() {
     # Xvfb takes the first free display (its lock file settles any race) and
     # writes the number to fd 3 once it accepts connections. -dpi 96 keeps
     # point sizes the same on every host.
-    Xvfb -displayfd 3 -screen 0 1024x768x24 -dpi 96 -nolisten tcp -noreset \
+    Xvfb -displayfd 3 -screen 0 "${XS_SCREEN:-1024x768x24}" -dpi 96 -nolisten tcp -noreset \
         3>"$workdir/displayfd" >"$workdir/xvfb.log" 2>&1 </dev/null &
     XS_XVFB_PID=$!
     if ! xs_poll 20 grep -qx '[0-9]\+' "$workdir/displayfd"; then

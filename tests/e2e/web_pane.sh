@@ -5,9 +5,10 @@
 # engine; a web page is drawn by the helper inside the pane while the probe
 # never maps libQt6WebEngine; later pages reuse the helper; new window flags
 # (a new native window) bring the page back in a new helper; an unreachable
-# page leaves everything working; a picture after a page ends the helper;
-# killing the helper leaves the probe alive with an empty pane; the helper
-# ends with the probe. Memory and timing figures are printed.
+# page or an error status ends the helper and shows the fallback picture,
+# never the engine's error page; a picture after a page ends the helper;
+# killing the helper leaves the probe alive with its picture; the helper ends
+# with the probe. Memory and timing figures are printed.
 # usage: web_pane.sh PROBE OUTDIR
 if (($# != 2)); then
     echo "usage: $0 PROBE OUTDIR" >&2
@@ -42,7 +43,7 @@ closed_port=$(python3 "$helper" free-port)
 mkfifo "$work/in"
 log=$outdir/$tag-probe.log
 env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$runtime" LANG=C.UTF-8 \
-    DISPLAY="$XS_DISPLAY" QT_QPA_PLATFORM=xcb "$probe" <"$work/in" >"$log" 2>&1 &
+    DISPLAY="$XS_DISPLAY" QT_QPA_PLATFORM=xcb "$probe" "$picture" <"$work/in" >"$log" 2>&1 &
 app_pid=$!
 exec 3>"$work/in"
 
@@ -154,12 +155,19 @@ xs_poll 20 find_helper || { fail "no new helper after the window was made anew";
 xs_poll 30 shows 124,40=$green 248,80=$green || fail "the page did not come back after new window flags"
 keep 4-new-window-flags
 
-# 5. An unreachable page leaves everything working.
-navigate "http://127.0.0.1:$closed_port/"
-xs_poll 20 changed 124,40=$green || fail "the unreachable page did not replace the green one"
-keep 5-unreachable
-ping_probe || fail "the probe did not answer after an unreachable page"
-xs_pid_gone "$helper_pid" && fail "the helper ended on an unreachable page"
+# 5. A page that cannot be shown gives the picture, never an error page of
+# the engine's; the helper goes.
+for page in "http://127.0.0.1:$closed_port/" "http://127.0.0.1:$port/missing.html"; do
+    old_helper=$helper_pid
+    navigate "$page"
+    xs_poll 20 xs_pid_gone "$old_helper" || fail "the helper of $page did not end"
+    xs_poll 10 shows 5,5=$red 30,5=$white 248,80=$white || fail "$page: the pane does not show its picture (saw $got)"
+    keep "5-cannot-show-${page##*/}"
+    navigate "http://127.0.0.1:$port/green.html"
+    xs_poll 20 find_helper && [[ $helper_pid != "$old_helper" ]] || { fail "no new helper after $page"; finish; }
+    xs_poll 30 shows 124,40=$green || fail "the page after $page did not appear"
+done
+ping_probe || fail "the probe did not answer after pages that could not be shown"
 
 # 6. A picture after a page ends the helper.
 old_helper=$helper_pid
@@ -170,7 +178,7 @@ xs_poll 10 xs_pid_gone "$old_helper" || fail "the helper did not end when a pict
 helper_gone=$(date +%s%3N)
 keep 6-picture-after-page
 
-# 7. Killing the helper leaves the probe alive with an empty pane.
+# 7. Killing the helper leaves the probe alive with its picture.
 navigate "http://127.0.0.1:$port/green.html"
 xs_poll 20 find_helper || { fail "no new helper for a page after a picture"; finish; }
 [[ $helper_pid != "$old_helper" ]] || fail "the ended helper was used again"
@@ -182,7 +190,7 @@ helper_pid=
 ping_probe || fail "the probe did not answer after its helper was killed"
 xs_pid_gone "$app_pid" && { fail "the probe died with its helper"; finish; }
 [[ ${natives:-x} == 0 ]] || fail "$natives widgets besides the pane's host are native"
-xs_poll 10 shows 0,0=$white 124,40=$white 248,80=$white || fail "the pane is not empty after its helper was killed"
+xs_poll 10 shows 5,5=$red 30,5=$white 248,80=$white || fail "the pane does not show its picture after its helper was killed"
 keep 7-helper-killed
 xs_poll 15 engine_gone || fail "the engine's processes outlived the killed helper by 15 s"
 

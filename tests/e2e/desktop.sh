@@ -1,0 +1,141 @@
+#!/bin/bash
+# shellcheck disable=SC2317 # functions run through xs_poll and trap
+# The calendar on the desktops its users have.
+# usage: desktop.sh BINARY OUTDIR place-800x600|place-1024x768|place-scaled|typing|drag|fonts
+#   place-*  the whole calendar lies on an 800x600 screen and on a 1920x1080
+#            one at QT_SCALE_FACTOR=2, moved the least distance; on 1024x768
+#            it is at its designed place.
+#   typing   in a (pretend) Wayland session: right after the start the
+#            calendar is active and typing reaches the box, before the line
+#            read from de.txt (①～＼); 書き込む stores both in Shift-JIS; Qt's
+#            Japanese texts are loaded; the browser the banner starts gets no
+#            QT_QPA_PLATFORM.
+#   drag     a drag on the page's background moves the window by the drag's
+#            distance, and the place stands after midnight; the new page does
+#            not take the keyboard from the program the user is in.
+#   fonts    with no Japanese font at all the calendar still starts and says
+#            on stderr which package to install.
+modes='place-800x600|place-1024x768|place-scaled|typing|drag|fonts'
+if (($# != 3)) || [[ ! $3 =~ ^($modes)$ ]]; then
+    echo "usage: $0 BINARY OUTDIR $modes" >&2
+    exit 2
+fi
+[[ -x $1 ]] || { echo "e2e: binary '$1' is not executable" >&2; exit 1; }
+binary=$1 mode=$3 tag=desktop-$3
+case $mode in
+    place-800x600) export XS_SCREEN=800x600x24 ;;
+    place-scaled) export XS_SCREEN=1920x1080x24 ;;
+esac
+# shellcheck source=e2e-lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
+e2e_init "$2" faketime xmessage
+data=$home/Program\ Files/Tesrava
+other_pid=''
+end_at_exit other_pid
+
+run_place() { # SCREEN-W SCREEN-H EXPECTED-X,Y
+    expect_place=$3
+    start_calendar "$binary" '2002-11-03 10:00:00'
+    wait_form1
+    ((gx >= 0 && gy >= 0 && gx + gw <= $1 && gy + gh <= $2)) ||
+        fail "Form1 (${gw}x$gh at $gx,$gy) does not lie on the $1x$2 screen"
+    wait_painted calendar any
+}
+
+active_is() { [[ $(x xprop -root _NET_ACTIVE_WINDOW 2>/dev/null) == *" $(printf 0x%x "$1")" ]]; }
+saved() { cmp -s "$data/de.txt" "$work/expected"; }
+
+run_typing() {
+    mkdir "$work/bin"
+    printf '#!/bin/sh\nenv >"%s"\n' "$work/opener-env" >"$work/bin/xdg-open"
+    chmod +x "$work/bin/xdg-open"
+    # A Wayland session that also offers X11: nothing tells the calendar which.
+    session_env=(WAYLAND_DISPLAY=wayland-himekuri-e2e)
+    # A line of the board in Shift-JIS; the cursor waits at its start.
+    before_start() { printf '\x87\x40\x81\x60\x81\x5f\r\n' >"$data/de.txt"; }
+    start_calendar "$binary" '2002-11-02 10:00:00' "$work/bin"
+    wait_form1
+    xs_poll 5 active_is "$form1" || fail "Form1 is not the active window after the start ($(x xprop -root _NET_ACTIVE_WINDOW))"
+    grep -qs '/qtbase_ja\.qm$' "/proc/$app_pid/maps" || fail "Qt's Japanese texts (qtbase_ja.qm) are not loaded"
+
+    x xdotool type --delay 40 'Hello '
+    click_box Command2_save
+    printf 'Hello \x87\x40\x81\x60\x81\x5f\r\n' >"$work/expected"
+    xs_poll 5 saved || fail "de.txt holds $(od -An -tx1 "$data/de.txt" 2>&1), expected $(od -An -tx1 "$work/expected")"
+
+    click_box RichTextBox1_box 3
+    sleep 0.5
+    shoot box-menu >/dev/null
+    x xdotool key Escape
+
+    click_box Image2_home
+    if xs_poll 10 test -s "$work/opener-env"; then
+        grep -q '^QT_QPA_PLATFORM=' "$work/opener-env" &&
+            fail "the browser was started with $(grep '^QT_QPA_PLATFORM=' "$work/opener-env")"
+        grep -q '^WAYLAND_DISPLAY=wayland-himekuri-e2e$' "$work/opener-env" ||
+            fail "the browser did not get the session's WAYLAND_DISPLAY"
+    else
+        fail "the stand-in xdg-open was not started within 10 s of a click on the banner"
+    fi
+}
+
+new_page() { # sets form1 once a page other than OLD is viewable
+    local w
+    w=$(role Form1) && [[ $w != "$1" ]] && form1=$w
+}
+
+run_drag() {
+    local from_x from_y old
+    expect_place=''
+    start_calendar "$binary" '2002-12-31 23:59:45'
+    wait_form1
+    wait_painted 1-before any || finish
+    # Below 月, on the background: labels let the pointer through to it.
+    from_x=$((ox + 120)) from_y=$((oy + 200))
+    x xdotool mousemove "$from_x" "$from_y" mousedown 1 mousemove $((from_x - 150)) $((from_y + 40)) \
+        mousemove $((from_x - 300)) $((from_y + 100)) mouseup 1
+    sleep 0.3
+    geometry "$form1"
+    [[ $gx,$gy == 346,100 ]] || fail "dragged by -300,+100 from 646,0, Form1 is at $gx,$gy"
+    shoot 2-dragged >/dev/null
+    # The user goes on in another program across midnight.
+    x xmessage -geometry 200x100+20+500 typing >/dev/null 2>&1 </dev/null &
+    other_pid=$!
+    xs_poll 10 find_other || fail "the other program's window did not appear"
+    x xdotool windowactivate "$other" 2>/dev/null
+    xs_poll 5 active_is "$other" || fail "the other program's window could not be activated"
+    old=$form1
+    if ! xs_poll 25 new_page "$old"; then
+        fail "no new page after midnight"
+        finish
+    fi
+    geometry "$form1"
+    ox=$((gx + frame)) oy=$((gy + frame))
+    [[ $gx,$gy == 346,100 ]] || fail "after midnight the new page is at $gx,$gy, not where it was dropped (346,100)"
+    wait_painted 3-after-midnight red
+    active_is "$other" || fail "the new page took the keyboard from the active program ($(x xprop -root _NET_ACTIVE_WINDOW))"
+}
+find_other() { other=$(x xdotool search --onlyvisible --classname xmessage 2>/dev/null | head -n1); [[ -n $other ]]; }
+
+run_fonts() {
+    mkdir -p "$work/fonts"
+    printf '<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir><cachedir>%s</cachedir></fontconfig>\n' \
+        "$work/fonts" >"$work/fonts/fonts.conf"
+    session_env+=(FONTCONFIG_FILE="$work/fonts/fonts.conf")
+    start_calendar "$binary" '2002-11-02 10:00:00'
+    wait_form1
+    shoot without-japanese-fonts >/dev/null
+    grep -q 'no Japanese font.*fonts-ipafont' "$log" || fail "nothing on stderr names the package of the missing fonts"
+}
+
+case $mode in
+    place-800x600) run_place 800 600 423,0 ;;
+    place-1024x768) run_place 1024 768 646,0 ;;
+    place-scaled)
+        session_env+=(QT_SCALE_FACTOR=2)
+        # 960x540 at scale 2: 583,0 in the calendar's pixels, 1166,0 on the screen
+        run_place 1920 1080 1166,0
+        ;;
+    *) "run_$mode" ;;
+esac
+finish
