@@ -3,7 +3,8 @@
 # program) or "test" (the program and everything the tests drive it with).
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev libgl-dev libx11-dev fonts-ipafont)
+build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libx11-dev
+                fonts-ipafont)
 test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps)
 
 case "${1:-build}" in
