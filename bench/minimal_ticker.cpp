@@ -6,6 +6,12 @@
 #include <QTime>
 #include <QTimer>
 
+// A function of its own, so that the benchmark can count its calls.
+Q_NEVER_INLINE void tick(QLabel &label)
+{
+    label.setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -19,9 +25,7 @@ int main(int argc, char *argv[])
 
     QTimer timer;
     timer.setInterval(1000);
-    QObject::connect(&timer, &QTimer::timeout, &label, [&label] {
-        label.setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")));
-    });
+    QObject::connect(&timer, &QTimer::timeout, &label, [&label] { tick(label); });
     timer.start();
 
     label.show();

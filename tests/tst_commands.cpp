@@ -69,6 +69,23 @@ void TestCommands::paintsPushTheWindowBackWhileBottomIsChecked()
     QTRY_VERIFY(!restacks().empty());
     QTest::qWait(50);
     QCOMPARE(restacks().size(), size_t(1));
+
+    // With the clock standing still, the box's blinking cursor and a button's
+    // hover repaint child windows only: not the page, so no push.
+    QVERIFY(test::fire(*m_p->form1)); // the page as the clock has it
+    QWidget *page = m_p->form1->window();
+    page->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(page));
+    m_p->form1->control<QWidget>("RichTextBox1")->setFocus();
+    QTest::mouseMove(m_p->form1->control<QWidget>("Command1"));
+    QTest::qWait(100);
+    restacks().clear();
+    QTest::qWait(1200); // the cursor blinks twice
+    QCOMPARE(restacks(), Places {});
+    // A tick that changes the clock's text is one push.
+    m_p->clock.set("2002-11-02T10:00:01");
+    QVERIFY(test::fire(*m_p->form1));
+    QTRY_COMPARE(restacks(), Places {StackPlace::Bottom});
 }
 
 void TestCommands::stackingModes_data()

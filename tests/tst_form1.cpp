@@ -1,11 +1,15 @@
 #include "calendar/form1.h"
+#include "calendar/holidays.h"
 #include "runtime/controls.h"
+#include "runtime/textbreak.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QFontInfo>
 #include <QFontMetricsF>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 
 using namespace himekuri;
 
@@ -23,6 +27,8 @@ private Q_SLOTS:
     void marking();
     void labelsBreakAndCutLikeThePage();
     void redIsPureRedOnScreen();
+    void labelsDrawAsPlainTextWould();
+    void clockRepaintsLeaveThePageAsAWholePaintWould();
 
 private:
     Label *label(const char *name) { return m_p->form1->control<Label>(name); }
@@ -234,6 +240,96 @@ void TestForm1::redIsPureRedOnScreen()
     showAt("2002-11-02T10:00:00");
     const QImage saturday = client()->grab().toImage();
     QCOMPARE(countRed(saturday, client()->rect()), 0);
+}
+
+// Labels keep their shaped text and draw it glyph run by glyph run; every
+// pixel is what drawing each line as plain text gives.
+void TestForm1::labelsDrawAsPlainTextWould()
+{
+    showAt("2002-11-02T10:00:00");
+    QStringList captions = {QStringLiteral("10時00分05秒A"), QStringLiteral("12時59分48秒P"),
+                            QStringLiteral("午前"),          QStringLiteral("午後"),
+                            QStringLiteral("2002年"),        QStringLiteral("31"),
+                            QStringLiteral("<b>日</b>&amp;")};
+    for (int day = 1; day <= 7; ++day)
+        captions << weekdayName(day);
+    for (const HolidayRow &row : holidayTable())
+        captions << QString::fromUtf16(row.name);
+    const auto drawn = [](const Label *label, const std::function<void(QPainter &)> &paint) {
+        QImage image(label->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        paint(painter);
+        return image;
+    };
+    for (Label *label : client()->findChildren<Label *>()) {
+        for (const QString &caption : std::as_const(captions)) {
+            label->setCaption(caption);
+            const QImage shown = drawn(
+                label, [label](QPainter &p) { label->render(&p, {}, {}, QWidget::DrawChildren); });
+            const QImage plain = drawn(label, [label, &caption](QPainter &p) {
+                p.setFont(label->font());
+                p.setPen(toQColor(label->foreColor()));
+                const QFontMetricsF metrics(label->font());
+                qreal top = 0;
+                for (const QString &line : breakLabelLines(caption, label->width(), [&](auto &t) {
+                         return metrics.horizontalAdvance(t);
+                     })) {
+                    p.drawText(QPointF(0, top + metrics.ascent()), line);
+                    top += metrics.height();
+                }
+            });
+            QVERIFY2(shown == plain, qPrintable(label->objectName() + u' ' + caption));
+        }
+    }
+    // A new font is a new shape.
+    Label *clock = label("Label1");
+    clock->setCaption(QStringLiteral("10時00分05秒A"));
+    const QImage before = clock->grab().toImage();
+    QFont font = clock->font();
+    font.setPixelSize(font.pixelSize() + 2);
+    clock->setFont(font);
+    QVERIFY(clock->grab().toImage() != before);
+}
+
+// What the screen shows of a label once the pending repaints are done is
+// what painting the whole window gives there.
+static bool shownAsAWholePaint(const Label *label)
+{
+    QCoreApplication::processEvents(); // the labels' repaints
+    QCoreApplication::processEvents(); // the window's paint
+    QWidget *page = label->window();
+    const QRect box(label->mapTo(page, QPoint()), label->size());
+    const auto pixels = [&box](const QImage &image) {
+        return image.copy(box).convertToFormat(QImage::Format_RGB32);
+    };
+    return pixels(page->screen()->grabWindow(page->winId()).toImage())
+        == pixels(page->grab().toImage());
+}
+
+// Each second repaints only what changed.
+void TestForm1::clockRepaintsLeaveThePageAsAWholePaintWould()
+{
+    showAt("2002-11-03T11:59:55");
+    QWidget *page = m_p->form1->window();
+    QVERIFY(QTest::qWaitForWindowExposed(page));
+    for (int second = 0; second < 12; ++second) {
+        m_p->clock.set(QDateTime::fromString(QStringLiteral("2002-11-03T11:59:56"), Qt::ISODate)
+                           .addSecs(second));
+        QVERIFY(test::fire(*m_p->form1));
+        QVERIFY(shownAsAWholePaint(label("Label1")));
+        QVERIFY(shownAsAWholePaint(label("Label11")));
+    }
+    QCOMPARE(label("Label11")->caption(), QStringLiteral("午後"));
+
+    // Captions that grow and shrink, upright and slanted.
+    for (const auto &[name, caption] : {std::pair {"Label7", u"伝言"},
+                                        {"Label8", u"12002年"},
+                                        {"Label7", u"伝言板です"},
+                                        {"Label8", u"9年"}}) {
+        label(name)->setCaption(QString::fromUtf16(caption));
+        QVERIFY2(shownAsAWholePaint(label(name)), name);
+    }
 }
 
 QTEST_MAIN(TestForm1)

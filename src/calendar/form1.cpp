@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -265,9 +266,12 @@ void Form1::watchPaints(QWidget *window)
     window->installEventFilter(this);
     QWidget *client = window->findChild<QWidget *>(QStringLiteral("client"));
     client->installEventFilter(this);
+    m_childWindowArea = QRegion();
     for (QWidget *child : client->findChildren<QWidget *>(Qt::FindDirectChildrenOnly)) {
         if (qobject_cast<Label *>(child) || qobject_cast<Picture *>(child))
             child->installEventFilter(this);
+        else
+            m_childWindowArea += child->geometry();
     }
 }
 
@@ -307,6 +311,18 @@ bool Form1::dragWindow(QObject *watched, QEvent *event)
     }
 }
 
+// A child window's repaint (the box's cursor, a button's hover) reaches the
+// surface under it too; it is not a repaint of the page.
+bool Form1::isPageRepaint(QObject *watched, const QPaintEvent *event) const
+{
+    const auto *widget = static_cast<const QWidget *>(watched);
+    if (widget->isWindow())
+        return true;
+    const QPoint offset =
+        widget->objectName() == QLatin1String("client") ? QPoint() : widget->pos();
+    return !(event->region().translated(offset) - m_childWindowArea).isEmpty();
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (dragWindow(watched, event))
@@ -314,7 +330,8 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
     // Restacking may let other events run, which must never happen inside a
     // paint: the paint handler runs once the paints are done, and paints that
     // come while it runs are served by it.
-    if (event->type() == QEvent::Paint && !m_paintPending) {
+    if (event->type() == QEvent::Paint && !m_paintPending
+        && isPageRepaint(watched, static_cast<QPaintEvent *>(event))) {
         m_paintPending = true;
         QMetaObject::invokeMethod(
             this,

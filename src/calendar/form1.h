@@ -3,7 +3,9 @@
 #include "calendar/datetexts.h"
 #include "runtime/form.h"
 
+#include <QPaintEvent>
 #include <QPoint>
+#include <QRegion>
 #include <optional>
 
 namespace himekuri {
@@ -58,6 +60,7 @@ private:
     void openInBrowser(const char *url);
     void watchPaints(QWidget *window);
     bool dragWindow(QObject *watched, QEvent *event);
+    bool isPageRepaint(QObject *watched, const QPaintEvent *event) const;
 
     Label *label(const char *name) { return control<Label>(name); }
     QString now(DateText format) const;
@@ -76,6 +79,8 @@ private:
     // The box's text as the file holds it, after a load or a save.
     QString m_memoAsStored;
     bool m_paintPending = false;
+    // Buttons, the box and the pane, in the client area.
+    QRegion m_childWindowArea;
     // Where in the window the pointer took hold of it.
     std::optional<QPoint> m_dragHold;
 };

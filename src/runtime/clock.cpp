@@ -9,6 +9,22 @@ namespace {
 constexpr int TickMarginMs = 20;
 } // namespace
 
+QDateTime SystemClock::now() const
+{
+    constexpr qint64 MinuteMs = 60 * 1000;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    if (ms == m_lastMs)
+        return m_last;
+    const qint64 minute = ms >= 0 ? ms / MinuteMs : (ms - MinuteMs + 1) / MinuteMs;
+    if (minute != m_minute) {
+        m_minute = minute;
+        m_offsetSeconds = QDateTime::fromMSecsSinceEpoch(minute * MinuteMs).offsetFromUtc();
+    }
+    m_lastMs = ms;
+    m_last = QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, m_offsetSeconds);
+    return m_last;
+}
+
 void keepTicksOnClockSeconds(QTimer *timer, const Clock &clock)
 {
     timer->setSingleShot(true);

@@ -15,10 +15,20 @@ public:
     virtual QDateTime now() const = 0;
 };
 
+// The local time zone's offset is looked up once a minute, not at every
+// reading: a clock tick reads the time several times. Offsets change only at
+// whole minutes, and the first reading of each minute looks afresh.
 class SystemClock final : public Clock
 {
 public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    QDateTime now() const override;
+
+private:
+    mutable qint64 m_minute = -1;
+    mutable int m_offsetSeconds = 0;
+    // Readings within one millisecond are the same reading.
+    mutable qint64 m_lastMs = -1;
+    mutable QDateTime m_last;
 };
 
 // Makes a one-second timer that shows the clock tick just after each of the

@@ -4,10 +4,17 @@
 
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPalette>
+#include <QPointer>
+#include <QRawFont>
+#include <QTextLayout>
 #include <QValidator>
+#include <cmath>
+#include <utility>
 
 namespace himekuri {
 
@@ -29,6 +36,110 @@ QColor toQColor(OleColor colour)
     return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
 }
 
+namespace {
+
+// One line of a caption, shaped once.
+class ShapedLine
+{
+public:
+    virtual ~ShapedLine() = default;
+    // Where the character at the position starts.
+    virtual qreal x(int position) const = 0;
+    virtual qreal width() const = 0;
+    virtual void draw(QPainter &painter, qreal baseline) const = 0;
+};
+
+// Text as Qt lays it out: any script, fallback faces, decorations.
+class LaidOutLine final : public ShapedLine
+{
+public:
+    LaidOutLine(const QString &text, const QFont &font)
+        : m_layout(text, font)
+    {
+        QTextOption oneLine;
+        oneLine.setWrapMode(QTextOption::NoWrap);
+        m_layout.setTextOption(oneLine);
+        m_layout.setCacheEnabled(true);
+        m_layout.beginLayout();
+        m_layout.createLine();
+        m_layout.endLayout();
+    }
+    qreal x(int position) const override { return m_layout.lineAt(0).cursorToX(position); }
+    qreal width() const override { return m_layout.lineAt(0).naturalTextWidth(); }
+    void draw(QPainter &painter, qreal baseline) const override
+    {
+        m_layout.draw(&painter, QPointF(0, baseline - m_layout.lineAt(0).ascent()));
+    }
+
+private:
+    QTextLayout m_layout;
+};
+
+// Text that the label's own face holds glyph for glyph, undecorated (the
+// clock, the date fields): its glyphs side by side, as Qt places them for
+// such text, without laying out a line.
+class GlyphLine final : public ShapedLine
+{
+public:
+    GlyphLine(const QRawFont &face, const QList<quint32> &glyphs)
+    {
+        const QList<QPointF> advances = face.advancesForGlyphIndexes(glyphs);
+        QList<QPointF> positions;
+        positions.reserve(advances.size());
+        m_x.reserve(advances.size() + 1);
+        m_x.push_back(0);
+        for (const QPointF &advance : advances) {
+            positions << QPointF(m_x.back(), 0);
+            m_x.push_back(m_x.back() + advance.x());
+        }
+        m_glyphs.setRawFont(face);
+        m_glyphs.setGlyphIndexes(glyphs);
+        m_glyphs.setPositions(positions);
+    }
+    qreal x(int position) const override
+    {
+        return m_x[std::clamp<size_t>(position, 0, m_x.size() - 1)];
+    }
+    qreal width() const override { return m_x.back(); }
+    void draw(QPainter &painter, qreal baseline) const override
+    {
+        painter.drawGlyphRun(QPointF(0, baseline), m_glyphs);
+    }
+
+private:
+    QGlyphRun m_glyphs;
+    std::vector<qreal> m_x;
+};
+
+// Glyphs looked up without the OpenType machinery: the page's faces need none
+// of it for Japanese and digits, and the pixels are the same.
+QFont unshaped(QFont font)
+{
+    font.setStyleStrategy(QFont::PreferNoShaping);
+    return font;
+}
+
+std::unique_ptr<ShapedLine> shapeLine(const QString &text, const QFont &font, const QRawFont &face)
+{
+    if (face.isValid() && !font.underline() && !font.strikeOut() && !font.overline()) {
+        const QList<quint32> glyphs = face.glyphIndexesForString(text);
+        if (glyphs.size() == text.size() && !glyphs.contains(0u))
+            return std::make_unique<GlyphLine>(face, glyphs);
+    }
+    return std::make_unique<LaidOutLine>(text, font);
+}
+
+} // namespace
+
+struct Label::Layout
+{
+    QString caption;
+    QFont font;
+    int width = -1;
+    QStringList lines;
+    std::vector<std::unique_ptr<ShapedLine>> shaped;
+};
+
 Label::Label(QWidget *parent)
     : QWidget(parent)
 {
@@ -36,12 +147,83 @@ Label::Label(QWidget *parent)
     setFocusPolicy(Qt::NoFocus);
 }
 
+Label::~Label() = default;
+
+namespace {
+
+// Labels whose caption changed in the event being handled: looked at once
+// it is over, all in one call.
+std::vector<QPointer<Label>> &changedLabels()
+{
+    static std::vector<QPointer<Label>> labels;
+    return labels;
+}
+
+} // namespace
+
 void Label::setCaption(const QString &caption)
 {
     if (caption == m_caption)
         return;
     m_caption = caption;
-    update();
+    if (std::exchange(m_checkPending, true))
+        return;
+    if (changedLabels().empty())
+        QMetaObject::invokeMethod(qApp, &Label::repaintChangedLabels, Qt::QueuedConnection);
+    changedLabels().emplace_back(this);
+}
+
+void Label::repaintChangedLabels()
+{
+    for (const QPointer<Label> &label : std::exchange(changedLabels(), {})) {
+        if (label)
+            label->repaintChanges();
+    }
+}
+
+void Label::repaintChanges()
+{
+    m_checkPending = false;
+    if (m_caption == m_shownCaption)
+        return;
+    // The layout of what is shown, if still at hand, for where its glyphs stand.
+    std::unique_ptr<Layout> before;
+    if (m_layout && m_layout->caption == m_shownCaption && m_layout->width == width()
+        && m_layout->font == font())
+        before = std::move(m_layout);
+    m_shownCaption = m_caption;
+    update(before ? changedArea(*before, layout()) : rect());
+}
+
+// Where the glyphs of two one-line captions may differ: from the first
+// character that differs to the last, padded for glyphs that reach past
+// their advance, and only as high as the glyphs.
+QRect Label::changedArea(const Layout &before, const Layout &after) const
+{
+    if (before.lines.size() != 1 || after.lines.size() != 1)
+        return rect();
+    const QString &a = before.lines.front();
+    const QString &b = after.lines.front();
+    const qsizetype limit = std::min(a.size(), b.size());
+    qsizetype prefix = 0;
+    while (prefix < limit && a[prefix] == b[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < limit - prefix && a[a.size() - 1 - suffix] == b[b.size() - 1 - suffix])
+        ++suffix;
+    const ShapedLine &lineA = *before.shaped.front();
+    const ShapedLine &lineB = *after.shaped.front();
+    const qreal from = std::min(lineA.x(int(prefix)), lineB.x(int(prefix)));
+    const qreal endA = lineA.x(int(a.size() - suffix));
+    const qreal endB = lineB.x(int(b.size() - suffix));
+    // The rest of the line moves unless the changed parts are equally wide.
+    const qreal to = endA == endB ? endA : std::max(lineA.width(), lineB.width());
+    // Slanted glyphs lean past their advance; an upright one's edge may blend
+    // into the next pixel.
+    const int pad = font().italic() ? font().pixelSize() / 3 : 1;
+    const int bottom = int(std::ceil(QFontMetricsF(font()).height())) + 2;
+    return QRect(QPoint(int(from) - pad, 0), QPoint(int(std::ceil(to)) + pad, bottom))
+        .intersected(rect());
 }
 
 void Label::setForeColor(OleColor colour)
@@ -62,32 +244,83 @@ void Label::setBackColor(OleColor colour)
     update();
 }
 
-QStringList Label::lines() const
+void Label::changeEvent(QEvent *event)
 {
-    const QFontMetricsF metrics(font());
-    return breakLabelLines(m_caption, width(), [&metrics](const QString &text) {
-        return metrics.horizontalAdvance(text);
-    });
+    if (event->type() == QEvent::FontChange) {
+        m_layout.reset();
+        m_face.reset();
+    }
+    QWidget::changeEvent(event);
 }
 
-void Label::paintEvent(QPaintEvent *)
+void Label::resizeEvent(QResizeEvent *event)
+{
+    m_layout.reset();
+    QWidget::resizeEvent(event);
+}
+
+const Label::Layout &Label::layout() const
+{
+    if (m_layout && m_layout->caption == m_caption && m_layout->width == width()
+        && m_layout->font == font())
+        return *m_layout;
+    m_layout = std::make_unique<Layout>();
+    m_layout->caption = m_caption;
+    m_layout->font = font();
+    m_layout->width = width();
+    QString text = m_caption;
+    if (text.contains(u'\r')) {
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    }
+    const QFont font = unshaped(this->font());
+    if (!m_face || m_face->first != font)
+        m_face = std::make_unique<std::pair<QFont, QRawFont>>(font, QRawFont::fromFont(font));
+    const QRawFont &face = m_face->second;
+    const QFontMetricsF metrics(font);
+    for (const QString &paragraph : text.split(QLatin1Char('\n'))) {
+        // Most captions fit their box: shaped once, and the shape is kept.
+        auto whole = shapeLine(paragraph, font, face);
+        if (whole->width() <= width()) {
+            m_layout->lines << paragraph;
+            m_layout->shaped.push_back(std::move(whole));
+            continue;
+        }
+        const QStringList broken =
+            breakLabelLines(paragraph, width(),
+                            [&metrics](const QString &t) { return metrics.horizontalAdvance(t); });
+        for (const QString &line : broken) {
+            m_layout->lines << line;
+            m_layout->shaped.push_back(shapeLine(line, font, face));
+        }
+    }
+    return *m_layout;
+}
+
+QStringList Label::lines() const
+{
+    return layout().lines;
+}
+
+void Label::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     if (!m_transparent)
         painter.fillRect(rect(), toQColor(m_backColor));
     if (m_caption.isEmpty())
         return;
-    painter.setFont(font());
     painter.setPen(toQColor(m_foreColor));
     const QFontMetricsF metrics(font());
+    const qreal lineHeight = metrics.height();
+    const QRect dirty = event->rect();
     qreal top = 0;
-    const QStringList shown = lines();
-    for (const QString &line : shown) {
+    // Glyphs, never markup: each line was laid out as plain text.
+    for (const auto &shaped : layout().shaped) {
         if (top >= height())
             break;
-        // Text drawn as glyphs, never interpreted as markup.
-        painter.drawText(QPointF(0, top + metrics.ascent()), line);
-        top += metrics.height();
+        if (top < dirty.bottom() + 1 && top + lineHeight + metrics.descent() > dirty.top())
+            shaped->draw(painter, top + metrics.ascent());
+        top += lineHeight;
     }
 }
 

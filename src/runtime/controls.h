@@ -7,7 +7,9 @@
 
 #include <QLineEdit>
 #include <QPixmap>
+#include <QRawFont>
 #include <QWidget>
+#include <memory>
 
 namespace himekuri {
 
@@ -23,12 +25,17 @@ constexpr OleColor systemColor(int index)
 constexpr OleColor PureRed = 255;
 QColor toQColor(OleColor colour);
 
+// Each caption is broken into lines and shaped once, and a new caption
+// repaints only the part of the box where it differs from what is shown: the
+// seconds of a clock, not the whole clock. A caption changed and changed back
+// within one event (the clock's "a" read back as 午前) repaints nothing.
 class Label final : public QWidget
 {
     Q_OBJECT
 
 public:
     explicit Label(QWidget *parent = nullptr);
+    ~Label() override;
 
     QString caption() const { return m_caption; }
     void setCaption(const QString &caption);
@@ -46,12 +53,26 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    struct Layout;
+    const Layout &layout() const;
+    static void repaintChangedLabels();
+    void repaintChanges();
+    QRect changedArea(const Layout &before, const Layout &after) const;
+
     QString m_caption;
+    // What the screen shows, or will once the pending paint is done.
+    QString m_shownCaption;
+    bool m_checkPending = false;
     OleColor m_foreColor = systemColor(18);
     OleColor m_backColor = systemColor(15);
     bool m_transparent = true;
+    mutable std::unique_ptr<Layout> m_layout;
+    // The label's face, for text that needs no layout of Qt's.
+    mutable std::unique_ptr<std::pair<QFont, QRawFont>> m_face;
 };
 
 class Picture final : public QWidget

@@ -53,6 +53,7 @@ void Form::dropView(bool notify)
         return;
     QWidget *view = m_view.data();
     m_view = nullptr;
+    m_controls.clear();
     view->removeEventFilter(this);
     const auto timers = view->findChildren<QTimer *>();
     for (QTimer *timer : timers)
@@ -61,6 +62,17 @@ void Form::dropView(bool notify)
     view->deleteLater();
     if (notify)
         m_runtime.formUnloaded();
+}
+
+QObject *Form::findControl(const char *controlName)
+{
+    load();
+    auto known = m_controls.find(std::string_view(controlName));
+    if (known == m_controls.end())
+        known = m_controls.emplace(controlName, nullptr).first;
+    if (!known->second)
+        known->second = m_view->findChild<QObject *>(QString::fromLatin1(controlName));
+    return known->second;
 }
 
 QWidget *Form::window()

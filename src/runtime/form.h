@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
+#include <map>
+#include <string>
 
 namespace himekuri {
 
@@ -39,8 +41,7 @@ public:
     // A control by its design name; loads the form first.
     template<class T> T *control(const char *controlName)
     {
-        load();
-        T *found = m_view->findChild<T *>(QString::fromLatin1(controlName));
+        T *found = qobject_cast<T *>(findControl(controlName));
         if (!found)
             throw HandlerFailure(
                 QStringLiteral("%1 has no control %2").arg(m_name, QLatin1String(controlName)));
@@ -67,10 +68,14 @@ protected:
 
 private:
     void dropView(bool notify);
+    // Looked up in the view once, then remembered with it: the clock asks
+    // for its labels every second.
+    QObject *findControl(const char *controlName);
 
     Runtime &m_runtime;
     const QString m_name;
     QPointer<QWidget> m_view;
+    std::map<std::string, QPointer<QObject>, std::less<>> m_controls;
 };
 
 } // namespace himekuri

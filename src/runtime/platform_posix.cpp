@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
@@ -9,10 +10,12 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 // Last: Xlib's macros (None, Bool, Status...) would clash with Qt's names.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <xcb/xproto.h>
 
 namespace himekuri {
 
@@ -102,36 +105,146 @@ void changeNetWmState(Display *display, Window window, bool add, const char *sta
                SubstructureRedirectMask | SubstructureNotifyMask, &event);
 }
 
-// Whether the window's states hold BELOW and not ABOVE, read in one round trip.
-bool isStatedBelow(Display *display, Window window)
+} // namespace
+
+namespace {
+
+// What the window manager said of a window's place at the bottom, kept from
+// its events rather than asked at every push: the window's _NET_WM_STATE and
+// the root's _NET_CLIENT_LIST_STACKING. A push while neither changed costs
+// the X server nothing; BELOW is stated again only when it went missing, and
+// the window lowered only when something came below it.
+class BottomKeeper final : public QObject, public QAbstractNativeEventFilter
 {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char *data = nullptr;
-    const int status =
-        XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_STATE", False), 0, 64,
-                           False, XA_ATOM, &type, &format, &count, &remaining, &data);
-    bool below = false;
-    bool above = false;
-    if (status == Success && data && format == 32) {
-        const auto *atoms = reinterpret_cast<const Atom *>(data);
-        below = std::find(atoms, atoms + count, XInternAtom(display, "_NET_WM_STATE_BELOW", False))
-            != atoms + count;
-        above = std::find(atoms, atoms + count, XInternAtom(display, "_NET_WM_STATE_ABOVE", False))
-            != atoms + count;
+public:
+    static constexpr char Name[] = "himekuri-bottom-keeper";
+
+    BottomKeeper(QWidget *window, Display *display)
+        : QObject(window)
+        , m_display(display)
+        , m_window(static_cast<Window>(window->windowHandle()->winId()))
+        , m_root(DefaultRootWindow(display))
+        , m_state(XInternAtom(display, "_NET_WM_STATE", False))
+        , m_stacking(XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False))
+    {
+        setObjectName(QLatin1String(Name));
+        qApp->installNativeEventFilter(this);
     }
-    if (data)
-        XFree(data);
-    return below && !above;
-}
+    ~BottomKeeper() override { qApp->removeNativeEventFilter(this); }
+
+    // Someone else may have moved it: everything is asked afresh.
+    void forget()
+    {
+        m_stateKnown = m_stackingKnown = false;
+        m_lowerDue = true;
+    }
+
+    void push(QWindow *handle)
+    {
+        if (!m_stateKnown) {
+            m_stateKnown = true;
+            m_below = isStatedBelow();
+        }
+        if (!m_below) {
+            changeNetWmState(m_display, m_window, true, "_NET_WM_STATE_BELOW");
+            changeNetWmState(m_display, m_window, false, "_NET_WM_STATE_ABOVE");
+            XFlush(m_display);
+            m_lowerDue = true;
+        }
+        if (!m_stackingKnown) {
+            // A window manager that does not tell the stacking: asked at every push.
+            const int place = placeInStacking();
+            m_stackingKnown = place >= 0;
+            if (place < 0) {
+                m_lowerDue = true;
+            } else if (m_lowered || m_settled < 0 || place < m_settled) {
+                // After our own lower this is where the bottom is.
+                m_settled = place;
+                m_lowered = false;
+            } else if (place > m_settled) {
+                m_lowerDue = true;
+            }
+        }
+        if (m_lowerDue) {
+            m_lowerDue = false;
+            m_lowered = true;
+            handle->lower();
+        }
+    }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t")
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY)
+            return false;
+        const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
+        if (change->window == m_window && change->atom == m_state)
+            m_stateKnown = false;
+        else if (change->window == m_root && change->atom == m_stacking)
+            m_stackingKnown = false;
+        return false;
+    }
+
+private:
+    // One round trip: whether the states hold BELOW and not ABOVE.
+    bool isStatedBelow() const
+    {
+        const std::vector<Atom> atoms = readAtoms(m_window, m_state, XA_ATOM);
+        const auto has = [&atoms, this](const char *name) {
+            return std::find(atoms.begin(), atoms.end(), XInternAtom(m_display, name, False))
+                != atoms.end();
+        };
+        return has("_NET_WM_STATE_BELOW") && !has("_NET_WM_STATE_ABOVE");
+    }
+
+    // One round trip: how many windows the window manager stacks below ours,
+    // or -1 where it does not say.
+    int placeInStacking() const
+    {
+        const std::vector<Atom> windows = readAtoms(m_root, m_stacking, XA_WINDOW);
+        const auto it = std::find(windows.begin(), windows.end(), m_window);
+        return it == windows.end() ? -1 : int(it - windows.begin());
+    }
+
+    std::vector<Atom> readAtoms(Window window, Atom property, Atom type) const
+    {
+        Atom actual = 0;
+        int format = 0;
+        unsigned long count = 0;
+        unsigned long remaining = 0;
+        unsigned char *data = nullptr;
+        std::vector<Atom> values;
+        if (XGetWindowProperty(m_display, window, property, 0, 4096, False, type, &actual, &format,
+                               &count, &remaining, &data)
+                == Success
+            && data && format == 32) {
+            const auto *longs = reinterpret_cast<const unsigned long *>(data);
+            values.assign(longs, longs + count);
+        }
+        if (data)
+            XFree(data);
+        return values;
+    }
+
+    Display *m_display;
+    Window m_window;
+    Window m_root;
+    Atom m_state;
+    Atom m_stacking;
+    bool m_stateKnown = false;
+    bool m_below = false;
+    bool m_stackingKnown = false;
+    bool m_lowerDue = true;
+    bool m_lowered = false;
+    int m_settled = -1;
+};
 
 } // namespace
 
 // The window manager keeps the layers (_NET_WM_STATE_BELOW / _ABOVE); the
 // window is only asked to move within its layer, which activates nothing.
-// A state that someone else took away comes back with the next push.
 void SystemPlatform::restack(QWidget *window, StackPlace place) const
 {
     QWindow *handle = window->windowHandle();
@@ -150,23 +263,27 @@ void SystemPlatform::restack(QWidget *window, StackPlace place) const
     Display *display = x11Display();
     if (!display) {
         handle->setFlags(flags);
-    } else {
-        const auto id = static_cast<Window>(handle->winId());
-        // The push that comes with every paint asks the window manager only
-        // when the state went missing; asking anyway costs it and us a
-        // round of events each second.
-        const bool stated = place == StackPlace::Bottom && isStatedBelow(display, id);
-        if (!stated) {
-            if (place != StackPlace::LeaveTopMost)
-                changeNetWmState(display, id, below, "_NET_WM_STATE_BELOW");
-            if (place != StackPlace::LeaveBottom)
-                changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
-            XFlush(display);
-        }
+        if (below || place == StackPlace::LeaveBottom)
+            handle->lower();
+        return;
     }
+    auto *keeper =
+        window->findChild<QObject *>(QLatin1String(BottomKeeper::Name), Qt::FindDirectChildrenOnly);
+    auto *bottom = keeper ? static_cast<BottomKeeper *>(keeper) : new BottomKeeper(window, display);
+    if (below) {
+        bottom->push(handle);
+        return;
+    }
+    const auto id = static_cast<Window>(handle->winId());
+    if (place != StackPlace::LeaveTopMost)
+        changeNetWmState(display, id, false, "_NET_WM_STATE_BELOW");
+    if (place != StackPlace::LeaveBottom)
+        changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
+    XFlush(display);
+    bottom->forget();
     // Leaving the bottom layer would put it in front of everything; it stays
     // behind the windows it was behind.
-    if (place == StackPlace::Bottom || place == StackPlace::LeaveBottom)
+    if (place == StackPlace::LeaveBottom)
         handle->lower();
 }
 
