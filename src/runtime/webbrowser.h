@@ -1,24 +1,22 @@
 #pragma once
 
 #include <QPixmap>
-#include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <memory>
 
 class QMovie;
-class QWindow;
-class QProcess;
 
 namespace himekuri {
 
 // The embedded browser pane.
 //
 // A local picture is drawn by the pane itself at its natural size. A web page
-// is shown by the helper program himekuri-web, whose view is a child of a
-// native window inside the pane: the web engine is big and slow to start, so
-// the calendar's own process never loads it. The helper is started on the
-// first web page, fed later URLs as lines on its stdin, and ended by closing
-// that stdin when the pane no longer shows a page or is destroyed.
+// is shown in a native child window of the pane by the platform's web engine
+// (the Page): on Linux the helper program himekuri-web, so that the
+// calendar's own process never loads the big and slow engine; on Windows the
+// system's web-browser control. A page that cannot be shown gives the
+// fallback picture.
 class WebBrowser final : public QWidget
 {
     Q_OBJECT
@@ -32,13 +30,17 @@ public:
     // "C:\x.gif" would be). Returns at once; the content arrives later.
     void Navigate(const QString &target);
 
-    // The helper program; by default found next to the calendar's binary or
-    // in ../libexec/himekuri/ from there.
-    void setHelperProgram(const QString &path);
+    // What shows pages: the helper program (by default himekuri-web next to
+    // the calendar's binary or in ../libexec/himekuri/ from there), or on
+    // Windows the control's program id (by default Shell.Explorer.2).
+    void setHelperProgram(const QString &program);
 
     // What the pane shows where a page cannot be shown: no network, an
-    // unknown host, an error status, a helper that cannot run.
+    // unknown host, an error status, an engine that cannot run.
     void setFallbackPicture(const QString &path);
+
+    // The web engine's side, one per platform.
+    class Page;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -47,35 +49,35 @@ protected:
 private:
     void showTarget();
     void showPicture(const QString &path);
-    void showPage(const QUrl &url);
-    void startHelper();
-    void startHelperIfShown();
-    void startHelperAgainIfUnseen();
-    void helperEnded();
-    void readHelper();
     void showFallback();
-    void endHelper();
     void clearPicture();
-    QString helperProgram() const;
 
     QString m_target;
     bool m_targetPending = false;
-
     QPixmap m_picture;
     QMovie *m_movie = nullptr;
-
-    // The page to show, and the one the running helper was told to show.
-    QUrl m_pageUrl;
-    QUrl m_helperUrl;
-    QProcess *m_helper = nullptr;
-    // The native window that holds the helper's view; only it is native, so
-    // the pane's neighbours stay ordinary widgets.
-    QPointer<QWidget> m_host;
-    // The window the host was made in, and its native window then.
-    QPointer<QWindow> m_hostWindow;
-    WId m_hostWindowId = 0;
-    QString m_helperProgram;
     QString m_fallback;
+    std::unique_ptr<Page> m_page;
+};
+
+// The engine's side of the pane. It shows pages in a native child window of
+// the pane, and gives up to the fallback picture when it cannot.
+class WebBrowser::Page
+{
+public:
+    static std::unique_ptr<Page> make(WebBrowser &pane);
+    virtual ~Page() = default;
+
+    virtual void setProgram(const QString &program) = 0;
+    // Returns at once; the pane is shown or not.
+    virtual void show(const QUrl &url) = 0;
+    // The pane shows a picture, or goes.
+    virtual void end() = 0;
+    // The pane's window was shown, perhaps as a new native window.
+    virtual void paneShown() = 0;
+
+protected:
+    static void fallBack(WebBrowser &pane) { pane.showFallback(); }
 };
 
 } // namespace himekuri

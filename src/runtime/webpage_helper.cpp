@@ -1,0 +1,224 @@
+#include "webbrowser.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QWindow>
+#include <unistd.h>
+
+namespace himekuri {
+
+namespace {
+
+constexpr auto HelperName = "himekuri-web";
+// How long a helper whose stdin was closed may take to end before it is killed.
+constexpr int HelperGraceMs = 2000;
+
+QProcessEnvironment helperEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // The view goes into a window of the calendar's, so the helper runs on the
+    // calendar's window system, XWayland in a Wayland session included.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    // Chromium's sandbox refuses to run as root; only the helper is told so.
+    if (::geteuid() == 0)
+        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    return env;
+}
+
+// Pages shown by the helper program himekuri-web, whose view becomes a child
+// of a native window inside the pane. The helper is started on the first
+// page, fed later URLs as lines on its stdin, tells of each load on its
+// stdout, and is ended by closing that stdin.
+class HelperPage final : public WebBrowser::Page
+{
+public:
+    explicit HelperPage(WebBrowser &pane)
+        : m_pane(pane)
+    { }
+    ~HelperPage() override { endHelper(); }
+
+    void setProgram(const QString &program) override { m_program = program; }
+
+    void show(const QUrl &url) override
+    {
+        m_url = url;
+        if (m_helper) {
+            if (m_helperUrl != url)
+                m_helper->write(url.toEncoded() + '\n');
+            m_helperUrl = url;
+            return;
+        }
+        // The helper needs the pane's native window; a hidden pane starts it when shown.
+        if (m_pane.isVisible())
+            startHelper();
+    }
+
+    void end() override
+    {
+        endHelper();
+        m_url.clear();
+    }
+
+    void paneShown() override
+    {
+        if (m_url.isEmpty())
+            return;
+        // After show() has returned, so that the window the host lives in exists.
+        QMetaObject::invokeMethod(
+            &m_pane, [this] { startHelperAgainIfUnseen(); }, Qt::QueuedConnection);
+    }
+
+private:
+    void startHelperAgainIfUnseen()
+    {
+        // New window flags hide the window and give it a new native window
+        // when it is shown again. The host's native window, and the helper's
+        // view in it, went with the old one, while Qt still takes the host for
+        // native: a fresh host and helper take over.
+        if (m_helper && (!m_hostWindow || m_hostWindow->winId() != m_hostWindowId))
+            endHelper();
+        if (!m_helper && !m_url.isEmpty() && m_pane.isVisible())
+            startHelper();
+    }
+
+    void startHelper()
+    {
+        const QString program = helperProgram();
+        if (program.isEmpty()) {
+            qWarning("himekuri: %s was not found; the pane shows its picture", HelperName);
+            fallBack(m_pane);
+            return;
+        }
+
+        auto *host = new QWidget(&m_pane);
+        host->setObjectName(QStringLiteral("webHost"));
+        host->setFocusPolicy(Qt::NoFocus);
+        // Only the host is native: a native pane would make every widget
+        // beside it native too, and transparent labels drawn over a native
+        // neighbour break.
+        host->setAttribute(Qt::WA_DontCreateNativeAncestors);
+        host->setAttribute(Qt::WA_NativeWindow);
+        host->setGeometry(m_pane.rect());
+        host->show();
+        m_host = host;
+        m_hostWindow = m_pane.window()->windowHandle();
+        m_hostWindowId = m_hostWindow ? m_hostWindow->winId() : 0;
+
+        auto *helper = new QProcess(&m_pane);
+        helper->setObjectName(QStringLiteral("webHelper"));
+        helper->setProcessEnvironment(helperEnvironment());
+        // The engine talks a lot on stderr; none of it is for the calendar's user.
+        helper->setStandardErrorFile(QProcess::nullDevice());
+        QObject::connect(helper, &QProcess::readyReadStandardOutput, &m_pane, [this, helper] {
+            if (helper == m_helper)
+                readHelper();
+        });
+        QObject::connect(helper, &QProcess::finished, &m_pane, [this, helper] {
+            if (helper == m_helper)
+                helperEnded();
+        });
+        QObject::connect(helper, &QProcess::errorOccurred, &m_pane,
+                         [this, helper](QProcess::ProcessError error) {
+                             if (helper == m_helper && error == QProcess::FailedToStart)
+                                 helperEnded();
+                         });
+        m_helper = helper;
+        m_helperUrl = m_url;
+        helper->start(program,
+                      {QStringLiteral("--parent"), QString::number(host->winId()),
+                       QStringLiteral("--size"),
+                       QStringLiteral("%1x%2").arg(m_pane.width()).arg(m_pane.height()),
+                       QStringLiteral("--"), QString::fromLatin1(m_url.toEncoded())});
+    }
+
+    void readHelper()
+    {
+        while (m_helper && m_helper->canReadLine()) {
+            if (m_helper->readLine().trimmed() == "failed") {
+                qWarning("himekuri: %s could not be shown; the pane shows its picture",
+                         m_helperUrl.toEncoded().constData());
+                fallBack(m_pane);
+            }
+        }
+    }
+
+    void helperEnded()
+    {
+        if (m_helper->error() == QProcess::FailedToStart) {
+            qWarning("himekuri: %s could not be started (%s); the pane shows its picture",
+                     qPrintable(m_helper->program()), qPrintable(m_helper->errorString()));
+        } else {
+            qWarning("himekuri: %s ended (%s, exit code %d); the pane shows its picture",
+                     qPrintable(m_helper->program()),
+                     m_helper->exitStatus() == QProcess::CrashExit ? "crashed" : "exited",
+                     m_helper->exitCode());
+        }
+        fallBack(m_pane);
+    }
+
+    void endHelper()
+    {
+        // The helper's view goes with the window it was put in.
+        delete m_host.data();
+        m_hostWindow = nullptr;
+        if (!m_helper)
+            return;
+        QProcess *helper = m_helper;
+        m_helper = nullptr;
+        m_helperUrl.clear();
+        QObject::disconnect(helper, nullptr, &m_pane, nullptr);
+        // The process outlives the pane for a moment, so that the pane never
+        // waits for it: it deletes itself once the helper has ended.
+        helper->setParent(nullptr);
+        if (helper->state() == QProcess::NotRunning) {
+            helper->deleteLater();
+            return;
+        }
+        QObject::connect(helper, &QProcess::finished, helper, &QObject::deleteLater);
+        QObject::connect(helper, &QProcess::errorOccurred, helper,
+                         [helper](QProcess::ProcessError error) {
+                             if (error == QProcess::FailedToStart)
+                                 helper->deleteLater();
+                         });
+        QTimer::singleShot(HelperGraceMs, helper, [helper] { helper->kill(); });
+        helper->closeWriteChannel();
+    }
+
+    QString helperProgram() const
+    {
+        if (!m_program.isEmpty())
+            return m_program;
+        const QString dir = QCoreApplication::applicationDirPath();
+        return QStandardPaths::findExecutable(
+            QLatin1String(HelperName),
+            {dir, QDir::cleanPath(dir + QLatin1String("/../libexec/himekuri"))});
+    }
+
+    WebBrowser &m_pane;
+    QString m_program;
+    // The page to show, and the one the running helper was told to show.
+    QUrl m_url;
+    QUrl m_helperUrl;
+    QProcess *m_helper = nullptr;
+    // The native window that holds the helper's view; only it is native, so
+    // the pane's neighbours stay ordinary widgets.
+    QPointer<QWidget> m_host;
+    // The window the host was made in, and its native window then.
+    QPointer<QWindow> m_hostWindow;
+    WId m_hostWindowId = 0;
+};
+
+} // namespace
+
+std::unique_ptr<WebBrowser::Page> WebBrowser::Page::make(WebBrowser &pane)
+{
+    return std::make_unique<HelperPage>(pane);
+}
+
+} // namespace himekuri
