@@ -1,14 +1,10 @@
 #include "cp932.h"
 
 #include <QList>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace himekuri {
 
 namespace {
-
-constexpr auto CodecName = "CP932";
 
 QString windowsLookAlikes(QString text)
 {
@@ -30,13 +26,6 @@ bool isLeadByte(uchar b)
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
 }
 
-bool encodes(const QString &text)
-{
-    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
-    const QByteArray bytes = encoder(text);
-    return !encoder.hasError();
-}
-
 } // namespace
 
 qsizetype wholeCharacters(const QByteArray &bytes)
@@ -53,11 +42,8 @@ qsizetype wholeCharacters(const QByteArray &bytes)
 
 QString decodeCp932(const QByteArray &bytes)
 {
-    // Stateless: a lead byte cut off at the end must not be silently held back.
-    QStringDecoder decoder(CodecName, QStringConverter::Flag::Stateless);
-    QString text = decoder(bytes);
-    // The decoder drops a lead byte cut off at the end; show
-    // that something was there.
+    QString text = system932::decode(bytes);
+    // A lead byte cut off at the end: show that something was there.
     if (wholeCharacters(bytes) < bytes.size())
         text += QChar::ReplacementCharacter;
     return text;
@@ -66,19 +52,16 @@ QString decodeCp932(const QByteArray &bytes)
 Cp932Encoded encodeCp932(const QString &text)
 {
     const QString mapped = windowsLookAlikes(text);
-    QStringEncoder encoder(CodecName, QStringConverter::Flag::Stateless);
-    QByteArray bytes = encoder(mapped);
-    if (!encoder.hasError())
-        return {bytes, {}};
+    if (std::optional<QByteArray> bytes = system932::encode(mapped))
+        return {*bytes, {}};
 
-    // The encoder writes FC FC for what it cannot hold and only says so
-    // afterwards; find the characters one by one to name them.
+    // Name the characters that have no bytes, each once.
     QString unencodable;
     const QList<uint> codePoints = mapped.toUcs4();
     for (const uint cp : codePoints) {
         const char32_t c = cp;
         const QString one = QString::fromUcs4(&c, 1);
-        if (!unencodable.contains(one) && !encodes(one))
+        if (!unencodable.contains(one) && !system932::encode(one))
             unencodable += one;
     }
     if (unencodable.isEmpty())

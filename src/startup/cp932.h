@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <optional>
 
 namespace himekuri {
 
@@ -26,5 +27,15 @@ struct Cp932Encoded
 // Look-alikes that Linux input methods type are stored as the characters
 // Windows uses for them (U+301C as U+FF5E, U+2212 as U+FF0D, ...).
 Cp932Encoded encodeCp932(const QString &text);
+
+// The system's own converter for code page 932, one per platform: ICU where
+// Qt has it, Windows itself elsewhere. The rest of the codec is shared.
+namespace system932 {
+// An unassigned double-byte character becomes U+FFFD, a byte that starts
+// none U+001A; a lead byte cut off at the end is left out.
+QString decode(const QByteArray &bytes);
+// Empty when any character has no bytes of its own in code page 932.
+std::optional<QByteArray> encode(const QString &text);
+} // namespace system932
 
 } // namespace himekuri
