@@ -36,7 +36,7 @@ protected:
             {"Timer1", ControlKind::Timer, {}, nullptr, nullptr, {}, false, 0, 0, -1, 5},
             {"Label1", ControlKind::Label, {0, 0, 1500, 300}, u"design", nullptr, {}, true},
         };
-        buildControls(window, Rows);
+        runTimers(buildControls(window, Rows));
         onEvent(window->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout, [this] {
             ++ticks;
             if (onTick)
@@ -182,14 +182,20 @@ void TestRuntime::failureIsReportedAndEndsTheProgram_data()
     QTest::addColumn<bool>("inLoad");
     QTest::newRow("in a timer's handler") << false;
     QTest::newRow("in a load a handler started") << true;
+    QTest::newRow("a load step that unloads its own form") << true;
 }
 
 void TestRuntime::failureIsReportedAndEndsTheProgram()
 {
     QFETCH(bool, inLoad);
     QSignalSpy finished(m_runtime.get(), &Runtime::finished);
-    (inLoad ? m_b->onLoad : m_b->onTick) = [] {
-        throw HandlerFailure(QStringLiteral("disk on fire"));
+    const bool unloads =
+        QTest::currentDataTag() == QLatin1String("a load step that unloads its own form");
+    (inLoad ? m_b->onLoad : m_b->onTick) = [this, unloads] {
+        if (unloads)
+            m_b->unload(); // its control is asked for all the same
+        else
+            throw HandlerFailure(QStringLiteral("disk on fire"));
     };
     bool after = false;
     m_runtime->invoke([&] {
@@ -201,7 +207,9 @@ void TestRuntime::failureIsReportedAndEndsTheProgram()
     QCOMPARE(after, !inLoad);
     QTRY_COMPARE(finished.size(), 1);
     QCOMPARE(finished.at(0).at(0).toInt(), 1);
-    QCOMPARE(m_reports, QStringList {QStringLiteral("disk on fire")});
+    QCOMPARE(m_reports.size(), 1);
+    QVERIFY(
+        m_reports[0].contains(unloads ? QStringLiteral("FormB") : QStringLiteral("disk on fire")));
     QVERIFY(m_runtime->hasEnded());
     QVERIFY(!m_a->isLoaded());
 

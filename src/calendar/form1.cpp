@@ -71,7 +71,7 @@ QWidget *Form1::createView()
     client->setPalette(palette);
     client->setAutoFillBackground(true);
 
-    buildControls(client, form1Controls());
+    runTimers(buildControls(client, form1Controls()));
     fitDigitsToBox(client->findChild<Label *>(QStringLiteral("Label5")));
     client->findChild<WebBrowser *>(QStringLiteral("WebBrowser1"))
         ->setFallbackPicture(DataPaths {runtime().platform().installFolder()}.localPicture());

@@ -46,7 +46,7 @@ QWidget *Form3::createView()
     palette.setColor(QPalette::Window, toQColor(ButtonFace));
     window->setPalette(palette);
     window->setAutoFillBackground(true);
-    buildControls(window, Controls);
+    runTimers(buildControls(window, Controls));
 
     auto *yes = window->findChild<QPushButton *>(QStringLiteral("Command1"));
     auto *no = window->findChild<QPushButton *>(QStringLiteral("Command2"));

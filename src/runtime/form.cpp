@@ -19,22 +19,34 @@ void Form::load()
 {
     if (isLoaded())
         return;
+    m_timers.clear();
     QWidget *view = createView();
     view->setObjectName(m_name);
     // Lets outside tools (and tests) tell the windows apart.
     view->setWindowRole(m_name);
     view->installEventFilter(this);
     m_view = view;
-    const auto timers = view->findChildren<QTimer *>();
-    for (QTimer *timer : timers)
+    for (QTimer *timer : m_timers)
         timer->start();
     Form_Load();
 }
 
-void Form::show()
+void Form::runTimers(std::vector<QTimer *> timers)
+{
+    m_timers.assign(timers.begin(), timers.end());
+}
+
+QWidget *Form::loadedView()
 {
     load();
-    m_view->show();
+    if (!m_view)
+        throw HandlerFailure(QStringLiteral("%1 was unloaded by its own load step").arg(m_name));
+    return m_view.data();
+}
+
+void Form::show()
+{
+    loadedView()->show();
 }
 
 void Form::unload()
@@ -55,9 +67,11 @@ void Form::dropView(bool notify)
     m_view = nullptr;
     m_controls.clear();
     view->removeEventFilter(this);
-    const auto timers = view->findChildren<QTimer *>();
-    for (QTimer *timer : timers)
-        timer->stop();
+    for (QTimer *timer : m_timers) {
+        if (timer)
+            timer->stop();
+    }
+    m_timers.clear();
     view->hide();
     view->deleteLater();
     if (notify)
@@ -66,19 +80,18 @@ void Form::dropView(bool notify)
 
 QObject *Form::findControl(const char *controlName)
 {
-    load();
+    QWidget *view = loadedView();
     auto known = m_controls.find(std::string_view(controlName));
     if (known == m_controls.end())
         known = m_controls.emplace(controlName, nullptr).first;
     if (!known->second)
-        known->second = m_view->findChild<QObject *>(QString::fromLatin1(controlName));
+        known->second = view->findChild<QObject *>(QString::fromLatin1(controlName));
     return known->second;
 }
 
 QWidget *Form::window()
 {
-    load();
-    return m_view.data();
+    return loadedView();
 }
 
 bool Form::eventFilter(QObject *watched, QEvent *event)

@@ -4,9 +4,11 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace himekuri {
 
@@ -38,7 +40,8 @@ public:
     // The top-level window; loads the form first.
     QWidget *window();
 
-    // A control by its design name; loads the form first.
+    // A control by its design name; loads the form first. A form that its own
+    // load step unloaded has none: that is the run-time's failure.
     template<class T> T *control(const char *controlName)
     {
         T *found = qobject_cast<T *>(findControl(controlName));
@@ -53,6 +56,8 @@ protected:
 
     // The window with its controls in their design-time state, not yet shown.
     virtual QWidget *createView() = 0;
+    // The view's timers, from its layout table: they run while it is loaded.
+    void runTimers(std::vector<QTimer *> timers);
     virtual void Form_Load() { }
     // The window manager asks to close the window (its close button).
     virtual void closeRequested() { unload(); }
@@ -68,6 +73,8 @@ protected:
 
 private:
     void dropView(bool notify);
+    // Loads the form; fails where its load step unloaded it again.
+    QWidget *loadedView();
     // Looked up in the view once, then remembered with it: the clock asks
     // for its labels every second.
     QObject *findControl(const char *controlName);
@@ -76,6 +83,7 @@ private:
     const QString m_name;
     QPointer<QWidget> m_view;
     std::map<std::string, QPointer<QObject>, std::less<>> m_controls;
+    std::vector<QPointer<QTimer>> m_timers;
 };
 
 } // namespace himekuri

@@ -129,8 +129,9 @@ bool installFontSubstitutes()
     return !QFontDatabase::families(QFontDatabase::Japanese).isEmpty();
 }
 
-void buildControls(QWidget *client, std::span<const ControlRow> rows)
+std::vector<QTimer *> buildControls(QWidget *client, std::span<const ControlRow> rows)
 {
+    std::vector<QTimer *> timers;
     std::vector<std::pair<const ControlRow *, QWidget *>> made;
     for (const ControlRow &row : rows) {
         const QString name = QString::fromLatin1(row.name);
@@ -140,6 +141,7 @@ void buildControls(QWidget *client, std::span<const ControlRow> rows)
             timer->setInterval(row.interval);
             // Coarse timers may fire up to 5% early; these count seconds a user sees.
             timer->setTimerType(Qt::PreciseTimer);
+            timers.push_back(timer);
             continue;
         }
         QWidget *control = createControl(row, client);
@@ -166,6 +168,7 @@ void buildControls(QWidget *client, std::span<const ControlRow> rows)
               [](const auto &a, const auto &b) { return a.first < b.first; });
     for (std::size_t i = 1; i < focusable.size(); ++i)
         QWidget::setTabOrder(focusable[i - 1].second, focusable[i].second);
+    return timers;
 }
 
 } // namespace himekuri

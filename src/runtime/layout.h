@@ -8,6 +8,9 @@
 #include <QFont>
 #include <QRect>
 #include <span>
+#include <vector>
+
+class QTimer;
 
 namespace himekuri {
 
@@ -71,6 +74,7 @@ struct ControlRow
 // Creates the controls of a layout table on a window's client area. The table
 // lists the controls topmost first: a row covers the rows below it, and child
 // windows (buttons, edit box, browser pane) cover every label and picture.
-void buildControls(QWidget *client, std::span<const ControlRow> rows);
+// Returns the table's timers, which the form runs while it is loaded.
+std::vector<QTimer *> buildControls(QWidget *client, std::span<const ControlRow> rows);
 
 } // namespace himekuri

@@ -53,7 +53,7 @@ QWidget *Form2::createView()
     window->setWindowTitle(QStringLiteral(" "));
     const QRect designed(twipsToPixels(ClientPosTwips), twipsToPixels(ClientTwips));
     window->setGeometry(QRect(keepOnScreen(designed), designed.size()));
-    buildControls(window, Controls);
+    runTimers(buildControls(window, Controls));
     onEvent(window->findChild<QTimer *>(QStringLiteral("Timer1")), &QTimer::timeout,
             [this] { Timer1_Timer(); });
     return window;
