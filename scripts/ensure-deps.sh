@@ -1,16 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for a purpose: "build" (the
-# program) or "test" (the program and everything the tests drive it with).
+# program), "test" (the program and everything the tests drive it with, the
+# Windows build included) or "windows" (the Windows build and Wine alone).
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libx11-dev
                 fonts-ipafont)
 test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps)
+# The Windows build: cross compilers, Wine to run what they make, and what it
+# takes to build Qt for Windows from Debian's own qt6-base source.
+windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev qt6-base-dev-tools
+                  xvfb openbox xdotool x11-utils imagemagick)
 
 case "${1:-build}" in
     build) wanted=("${build_packages[@]}") ;;
-    test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
-    *) echo "usage: $0 build|test" >&2; exit 2 ;;
+    test) wanted=("${build_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
+    windows) wanted=(cmake "${windows_packages[@]}") ;;
+    *) echo "usage: $0 build|test|windows" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -37,7 +37,7 @@ const char *name(SingleInstance::State state)
 
 int hold(const QStringList &folders)
 {
-    SingleInstance instance;
+    SingleInstance instance(QSysInfo::machineHostName());
     for (const QString &folder : folders) {
         if (instance.take(folder))
             break;
@@ -168,7 +168,7 @@ void TestSingleInstance::aFolderThatCannotHoldTheLockPassesTheTurn()
     QVERIFY(QDir().mkpath(lockIn(blocked))); // a folder where the lock should be
     QVERIFY(QDir().mkpath(usable));
 
-    SingleInstance instance;
+    SingleInstance instance(QSysInfo::machineHostName());
     QVERIFY(!instance.take(missing));
     QVERIFY(!instance.take(blocked));
     QCOMPARE(instance.state(), SingleInstance::State::Unknown);

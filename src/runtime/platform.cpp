@@ -8,6 +8,7 @@ namespace himekuri {
 
 SystemPlatform::SystemPlatform()
     : m_installFolder(findInstallFolder())
+    , m_instance(machineName())
 {
     takeLock();
 }

@@ -72,6 +72,7 @@ public:
 
 private:
     static QString findInstallFolder();
+    static QString machineName();
     // In a folder of the user's own, never one shared with another user.
     void takeLock();
 

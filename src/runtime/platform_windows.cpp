@@ -6,20 +6,49 @@
 
 namespace himekuri {
 
-// The top of the current drive, where the files have always been.
+// The top of the current drive, where the files have always been: the drive
+// of the current directory, which need not be the system's (QDir::rootPath()).
 QString SystemPlatform::findInstallFolder()
 {
-    return QDir::rootPath() + QStringLiteral("Program Files/Tesrava/");
+    const QString current = QDir::currentPath();
+    QString top = QDir::rootPath();
+    if (current.size() >= 2 && current[1] == u':') {
+        top = current.left(2) + u'/';
+    } else if (current.startsWith(QLatin1String("//"))) {
+        // A network share's top: //server/share/
+        const qsizetype share = current.indexOf(u'/', 2);
+        const qsizetype end = share < 0 ? -1 : current.indexOf(u'/', share + 1);
+        top = (end < 0 ? current : current.left(end)) + u'/';
+    }
+    return top + QStringLiteral("Program Files/Tesrava/");
 }
 
-// The temporary folder is the user's own on Windows.
+// What QLockFile writes on Windows: the computer name, not the DNS host name.
+QString SystemPlatform::machineName()
+{
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return GetComputerNameW(name, &size) ? QString::fromWCharArray(name, int(size)) : QString();
+}
+
+// The temporary folder is the user's own on Windows; the install folder when
+// it cannot hold the lock.
 void SystemPlatform::takeLock()
 {
-    m_instance.take(QDir::tempPath());
+    if (!m_instance.take(QDir::tempPath()) && QDir().mkpath(m_installFolder))
+        m_instance.take(m_installFolder);
 }
 
 void SystemPlatform::restack(QWidget *window, StackPlace place) const
 {
+    // Qt re-applies these when the window moves; they must say the same.
+    Qt::WindowFlags qtFlags = window->windowFlags();
+    if (place != StackPlace::LeaveTopMost)
+        qtFlags.setFlag(Qt::WindowStaysOnBottomHint, place == StackPlace::Bottom);
+    if (place != StackPlace::LeaveBottom)
+        qtFlags.setFlag(Qt::WindowStaysOnTopHint, place == StackPlace::TopMost);
+    window->overrideWindowFlags(qtFlags);
+
     constexpr UINT flags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
     const auto hwnd = reinterpret_cast<HWND>(window->winId());
     switch (place) {
@@ -38,7 +67,8 @@ void SystemPlatform::restack(QWidget *window, StackPlace place) const
     }
 }
 
-// A tool window has no taskbar button.
+// A tool window has no taskbar button. Set before the native window exists,
+// it makes none anew.
 void SystemPlatform::keepOffTaskbar(QWidget *window) const
 {
     window->setWindowFlag(Qt::Tool);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QSysInfo>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
@@ -57,6 +58,11 @@ QString SystemPlatform::findInstallFolder()
     return home.isEmpty() || home == QLatin1String("/")
         ? QString()
         : home + QStringLiteral("/Program Files/Tesrava/");
+}
+
+QString SystemPlatform::machineName()
+{
+    return QSysInfo::machineHostName();
 }
 
 // The session's runtime folder; else a folder of the calendar's own in the

@@ -1,8 +1,9 @@
 #include "singleinstance.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLockFile>
-#include <QSysInfo>
 #include <QThread>
 #include <cerrno>
 
@@ -19,15 +20,20 @@ constexpr int TakeOverWaitMs = 1000;
 
 // No copy on this machine holds a lock that names no process (empty,
 // garbled, a folder) or a process of another machine. Qt itself only takes
-// over the lock of a dead process of this machine.
-bool isLeftOver(const QLockFile &lock)
+// over the lock of a dead process of this machine. A lock file that cannot
+// even be opened is held: Windows keeps it closed to all but its holder.
+bool isLeftOver(const QLockFile &lock, const QString &path, const QString &machine)
 {
+    if (QFileInfo(path).isDir())
+        return true;
+    if (QFile file(path); !file.open(QIODevice::ReadOnly))
+        return false;
     qint64 pid = 0;
     QString host;
     QString application;
     if (!lock.getLockInfo(&pid, &host, &application))
         return true;
-    return host != QSysInfo::machineHostName();
+    return host != machine;
 }
 
 QString describe(QLockFile::LockError error, int systemError)
@@ -39,7 +45,7 @@ QString describe(QLockFile::LockError error, int systemError)
         : QStringLiteral("ロックファイルを作れませんでした");
 }
 
-Outcome takeLock(QLockFile &lock, const QString &path, QString &problem)
+Outcome takeLock(QLockFile &lock, const QString &path, const QString &machine, QString &problem)
 {
     const auto cannotMake = [&] {
         problem = describe(lock.error(), errno);
@@ -50,7 +56,7 @@ Outcome takeLock(QLockFile &lock, const QString &path, QString &problem)
         return Outcome::Taken;
     if (lock.error() != QLockFile::LockFailedError)
         return cannotMake();
-    if (!isLeftOver(lock))
+    if (!isLeftOver(lock, path, machine))
         return Outcome::Held;
 
     // Two copies must not both take the same left-over lock over: one at a
@@ -67,24 +73,26 @@ Outcome takeLock(QLockFile &lock, const QString &path, QString &problem)
     if (lock.error() != QLockFile::LockFailedError)
         return cannotMake();
     QThread::msleep(WriteGraceMs);
-    if (!isLeftOver(lock))
+    if (!isLeftOver(lock, path, machine))
         return Outcome::Held;
     lock.removeStaleLockFile();
     errno = 0;
     if (lock.tryLock(0))
         return Outcome::Taken;
-    if (lock.error() == QLockFile::LockFailedError && !isLeftOver(lock))
+    if (lock.error() == QLockFile::LockFailedError && !isLeftOver(lock, path, machine))
         return Outcome::Held;
     // A folder at the lock's place, or a file that cannot be removed.
-    problem = isLeftOver(lock) ? QStringLiteral("残っていたロックファイルを消せませんでした")
-                               : describe(lock.error(), errno);
+    problem = isLeftOver(lock, path, machine)
+        ? QStringLiteral("残っていたロックファイルを消せませんでした")
+        : describe(lock.error(), errno);
     return Outcome::CannotMake;
 }
 
 } // namespace
 
-SingleInstance::SingleInstance()
+SingleInstance::SingleInstance(const QString &machineName)
     : m_problem(QStringLiteral("ロックファイルを置けるフォルダーがありません"))
+    , m_machine(machineName)
 { }
 
 bool SingleInstance::take(const QString &folder)
@@ -96,7 +104,7 @@ bool SingleInstance::take(const QString &folder)
     // Never by age: a calendar runs for months. A dead holder is seen by its pid.
     lock->setStaleLockTime(0);
     QString problem;
-    switch (takeLock(*lock, path, problem)) {
+    switch (takeLock(*lock, path, m_machine, problem)) {
     case Outcome::Taken:
         m_lock = std::move(lock);
         m_state = State::Alone;

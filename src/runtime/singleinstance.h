@@ -20,7 +20,9 @@ public:
         Unknown, // no lock could be made anywhere: see problem()
     };
 
-    SingleInstance();
+    // The machine's name as the lock file has it (QLockFile writes the host
+    // name on Unix, the computer name on Windows).
+    explicit SingleInstance(const QString &machineName);
     ~SingleInstance();
 
     // Tries to take the lock in the folder. True once the answer is known
@@ -42,6 +44,7 @@ private:
     QString m_path;
     QString m_problem;
     bool m_tried = false;
+    QString m_machine;
 };
 
 } // namespace himekuri
