@@ -3,6 +3,7 @@
 #include "calendar/form1.h"
 #include "question/form3.h"
 #include "runtime/clock.h"
+#include "runtime/controls.h"
 #include "runtime/layout.h"
 #include "runtime/platform.h"
 #include "startup/form2.h"
@@ -11,6 +12,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFontInfo>
+#include <QMap>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -61,6 +65,43 @@ public:
         return browserStarts;
     }
 };
+
+// Each control of the client area is made as its layout row says, in the
+// installed face that stands for the row's.
+inline void checkLayout(QWidget *client, std::span<const ControlRow> rows)
+{
+    const QMap<QString, QString> installed = {{QString::fromUtf16(design::Gothic), "IPAGothic"},
+                                              {QString::fromUtf16(design::PGothic), "IPAPGothic"},
+                                              {QString::fromUtf16(design::PMincho), "IPAMincho"}};
+    for (const ControlRow &row : rows) {
+        const QString name = QLatin1String(row.name);
+        if (row.kind == ControlKind::Timer) {
+            QCOMPARE(client->findChild<QTimer *>(name)->interval(), row.interval);
+            continue;
+        }
+        auto *control = client->findChild<QWidget *>(name);
+        QVERIFY2(control && control->isVisible(), row.name);
+        QCOMPARE(control->geometry(), twipsToPixels(row.twips));
+        const QString text = row.text ? QString::fromUtf16(row.text) : QString();
+        if (auto *picture = qobject_cast<Picture *>(control)) {
+            QCOMPARE(picture->pixmap().size(), picture->size());
+        } else if (auto *button = qobject_cast<QPushButton *>(control)) {
+            QCOMPARE(button->text(), text);
+        } else if (auto *label = qobject_cast<Label *>(control); label && row.text) {
+            QCOMPARE(label->caption(), text);
+            QCOMPARE(label->isTransparent(), row.transparent);
+            QCOMPARE(label->foreColor(), row.foreColor);
+        }
+        const QFontInfo used(control->font());
+        QCOMPARE(used.family(),
+                 row.font.face ? installed.value(QString::fromUtf16(row.font.face))
+                               : QStringLiteral("IPAPGothic"));
+        QCOMPARE(used.pixelSize(), pointsToPixels(row.font.face ? row.font.points : 9));
+        QCOMPARE(used.bold(), row.font.bold);
+        QCOMPARE(used.italic(), row.font.italic);
+        QCOMPARE(used.underline(), row.font.underline);
+    }
+}
 
 // A window's timer falls due now, through the connections the window made.
 inline bool fire(Form &form, const char *timer = "Timer1")

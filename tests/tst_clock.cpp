@@ -52,8 +52,6 @@ void TestClock::tickWritesClockMarkAndDate_data()
     const char *rows[][4] = {
         {"second before noon", "2002-11-02T11:59:59.999", "11時59分59秒A", "午前"},
         {"noon", "2002-11-02T12:00:00", "12時00分00秒P", "午後"},
-        {"early morning", "2002-11-02T03:07:09", "03時07分09秒A", "午前"},
-        {"last second of the day", "2002-11-02T23:59:59", "11時59分59秒P", "午後"},
     };
     for (const auto &row : rows)
         QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]);
@@ -137,13 +135,11 @@ void TestClock::tickThatMissedMidnightTurnsThePage_data()
     QTest::addColumn<QString>("day");
     QTest::addColumn<QString>("holiday");
     // From Culture Day, a red page; the new one starts from the design colours.
-    QTest::newRow("late by a second") << "2002-11-04T00:00:01.000"
-                                      << "04" << QString();
-    QTest::newRow("resumed days later") << "2002-11-23T09:30:00"
-                                        << "23"
-                                        << "勤労感謝の日";
-    QTest::newRow("clock set back a day") << "2002-11-02T23:00:00"
-                                          << "02" << QString();
+    const char *rows[][4] = {{"late by a second", "2002-11-04T00:00:01.000", "04", ""},
+                             {"resumed days later", "2002-11-23T09:30:00", "23", "勤労感謝の日"},
+                             {"clock set back a day", "2002-11-02T23:00:00", "02", ""}};
+    for (const auto &row : rows)
+        QTest::newRow(row[0]) << QString(row[1]) << QString(row[2]) << QString(row[3]);
 }
 
 void TestClock::tickThatMissedMidnightTurnsThePage()

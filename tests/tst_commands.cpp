@@ -24,9 +24,7 @@ private Q_SLOTS:
     void paintsPushTheWindowBackWhileBottomIsChecked();
     void stackingModes_data();
     void stackingModes();
-    void rightClickPopsUpTheMenu();
     void bannersOpenTheirPages();
-    void closeEndsAtOnceWithoutSaving();
     void quitClosesOnlyTheCalendar();
 
 private:
@@ -131,7 +129,6 @@ void TestCommands::stackingModes()
     QTEST(item("MNU_B")->isChecked(), "bottom");
     QTEST(item("MNU_T")->isChecked(), "top");
     QTEST(restacks(), "places");
-    QVERIFY(!item("MNU_X")->isCheckable());
 
     restacks().clear();
     m_p->form1->window()->repaint();
@@ -146,25 +143,6 @@ void TestCommands::stackingModes()
     });
     QVERIFY(item("MNU_B")->isChecked());
     QVERIFY(!item("MNU_T")->isChecked());
-}
-
-void TestCommands::rightClickPopsUpTheMenu()
-{
-    QVERIFY(startCalendar());
-    auto *menu = m_p->form1->control<QMenu>("MNU");
-    QVERIFY(!menu->isVisible());
-
-    // On the page, labels included; the edit box keeps its own menu.
-    auto *label = m_p->form1->control<Label>("Label7");
-    QContextMenuEvent click(QContextMenuEvent::Mouse, QPoint(5, 5),
-                            label->mapToGlobal(QPoint(5, 5)));
-    QApplication::sendEvent(label, &click);
-    QTRY_VERIFY(menu->isVisible());
-    QStringList captions;
-    for (QAction *action : menu->actions())
-        captions << action->text() + (action->isChecked() ? QStringLiteral(" ✓") : QString());
-    QCOMPARE(captions, QStringList({"常に最背面に表示 ✓", "それ以外", "終わる"}));
-    menu->hide();
 }
 
 void TestCommands::bannersOpenTheirPages()
@@ -184,17 +162,6 @@ void TestCommands::bannersOpenTheirPages()
     QVERIFY(told[0].contains(QLatin1String(FeedbackBoard)));
     QVERIFY(!m_p->exitCode);
     QVERIFY(m_p->form1->window()->isVisible());
-}
-
-void TestCommands::closeEndsAtOnceWithoutSaving()
-{
-    m_p->write("de.txt", "kept\r\n");
-    QVERIFY(startCalendar());
-    m_p->form1->control<RichTextBox>("RichTextBox1")->setText(QStringLiteral("never saved"));
-    click("Command1");
-    QCOMPARE(m_p->exitCode, std::optional(0));
-    QVERIFY(!m_p->form1->isLoaded());
-    QCOMPARE(m_p->read("de.txt"), QByteArray("kept\r\n"));
 }
 
 void TestCommands::quitClosesOnlyTheCalendar()

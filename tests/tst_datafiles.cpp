@@ -28,8 +28,6 @@ private Q_SLOTS:
     void longLinesAreReadUpToTheBound();
 
     void replaceWritesShiftJisAndCrLf();
-    void writesMakeTheFolderAndSeedingNeverOverwrites();
-    void failedReplaceKeepsTheOldFile();
     void failedStepKeepsTheOldFile_data();
     void failedStepKeepsTheOldFile();
 
@@ -57,50 +55,29 @@ void TestDataFiles::init()
     QDir().mkpath(m_dir.path());
 }
 
+// What Linux input methods type is stored as the character Windows has for it.
 void TestDataFiles::windowsCodePage_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("roundTrip");
-
-    const struct
-    {
-        const char *tag, *text, *bytes;
-        bool roundTrip = true;
-    } rows[] = {
-        {"backslash, not yen", "\\", "\x5C"},
-        {"tilde, not overline", "~", "\x7E"},
-        {"wave dash is FF5E", "\uFF5E", "\x81\x60"},
-        {"parallel", "\u2225", "\x81\x61"},
-        {"minus", "\uFF0D", "\x81\x7C"},
-        {"NEC circled one", "①", "\x87\x40"},
-        {"IBM extension kanji", "\u7E8A", "\xFA\x5C"},
-        {"small roman one", "\u2170", "\xFA\x40"},
-        {"trail byte 5C", "表示", "\x95\x5C\x8E\xA6"},
-        {"half-width katakana", "ｶﾀｶﾅ", "\xB6\xC0\xB6\xC5"},
-        {"mixed", "日めくり 2002", "\x93\xFA\x82\xDF\x82\xAD\x82\xE8 2002"},
-        // What Linux input gives for them is stored as the Windows character.
-        {"typed wave dash", "1\u301C3", "1\x81\x60\x33", false},
-        {"typed double vertical line", "\u2016", "\x81\x61", false},
-        {"typed minus sign", "\u2212", "\x81\x7C", false},
-        {"typed cent", "\u00A2", "\x81\x91", false},
-        {"typed pound", "\u00A3", "\x81\x92", false},
-        {"typed not sign", "\u00AC", "\x81\xCA", false},
+    const char *rows[][3] = {
+        {"wave dash", "1\u301C3", "1\x81\x60\x33"},
+        {"double vertical line", "\u2016", "\x81\x61"},
+        {"minus sign", "\u2212", "\x81\x7C"},
+        {"cent", "\u00A2", "\x81\x91"},
+        {"pound", "\u00A3", "\x81\x92"},
+        {"not sign", "\u00AC", "\x81\xCA"},
     };
     for (const auto &row : rows)
-        QTest::newRow(row.tag) << QString(row.text) << QByteArray(row.bytes) << row.roundTrip;
+        QTest::newRow(row[0]) << QString(row[1]) << QByteArray(row[2]);
 }
 
 void TestDataFiles::windowsCodePage()
 {
     QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, roundTrip);
     const Cp932Encoded encoded = encodeCp932(text);
     QVERIFY(encoded.ok());
-    QCOMPARE(encoded.bytes, bytes);
-    if (roundTrip)
-        QCOMPARE(decodeCp932(bytes), text);
+    QTEST(encoded.bytes, "bytes");
 }
 
 // Decoded and written back as Windows does it, duplicates included.
@@ -129,13 +106,6 @@ void TestDataFiles::unstorableCharactersAreRefusedNotMangled()
     QVERIFY(!encoded.ok());
     QVERIFY(encoded.bytes.isEmpty());
     QCOMPARE(encoded.unencodable, QStringLiteral("😀€é"));
-
-    put("de.txt", "old\r\n");
-    const WriteResult written = replaceContent(file("de.txt"), QStringLiteral("新しい😀"));
-    QVERIFY(!written.ok());
-    QCOMPARE(written.unencodable, QStringLiteral("😀"));
-    QVERIFY(written.reason.contains(QStringLiteral("😀")));
-    QCOMPARE(get("de.txt"), QByteArray("old\r\n"));
 }
 
 void TestDataFiles::truncatedCharacterIsNotDropped()
@@ -158,7 +128,6 @@ void TestDataFiles::firstLine_data()
     QTest::newRow("lone LF does not") << QByteArray("one\ntwo\n") << "one\ntwo\n" << QByteArray();
     QTest::newRow("no line end at all") << QByteArray("N") << "N" << QByteArray();
     QTest::newRow("only a line end") << QByteArray("\r\n") << "" << QByteArray("\r\n");
-    QTest::newRow("Y and spaces") << QByteArray("Y  \r\n") << "Y  " << QByteArray("\r\n");
     QTest::newRow("Shift-JIS") << QByteArray("\x93\xFA\x95\x74\r\n") << "日付"
                                << QByteArray("\r\n");
 }
@@ -181,8 +150,13 @@ void TestDataFiles::noLineToRead()
     QVERIFY(!empty.line);
     QVERIFY(!empty.reason.isEmpty());
     QVERIFY(!readFirstLine(m_dir.path()).line); // a folder
-    QVERIFY(!readFirstLine(QString()).line); // no install folder: nothing relative to read
+    // No install folder: nothing is read or written where the program runs.
+    QVERIFY(!readFirstLine(QString()).line);
     QVERIFY(!readFirstLine(QStringLiteral("or.txt")).line);
+    QVERIFY(!replaceContent(QString(), QStringLiteral("hi")).ok());
+    QVERIFY(!replaceContent(QStringLiteral("de.txt"), QStringLiteral("hi")).ok());
+    QVERIFY(!createIfMissing(QStringLiteral("or.txt"), "U\r\n"));
+    QVERIFY(!QFile::exists(QStringLiteral("de.txt")) && !QFile::exists(QStringLiteral("or.txt")));
 }
 
 void TestDataFiles::longLinesAreReadUpToTheBound()
@@ -233,42 +207,6 @@ void TestDataFiles::replaceWritesShiftJisAndCrLf()
 
     const QStringList left = QDir(m_dir.path()).entryList(QDir::Files);
     QCOMPARE(left, (QStringList {"de.txt", "lf.txt"})); // no temporary files behind
-}
-
-void TestDataFiles::writesMakeTheFolderAndSeedingNeverOverwrites()
-{
-    QVERIFY(replaceContent(file("Program Files/Tesrava/or.txt"), QStringLiteral("N")).ok());
-    QCOMPARE(get("Program Files/Tesrava/or.txt"), QByteArray("N\r\n"));
-    QVERIFY(createIfMissing(file("new/or.txt"), "U\r\n"));
-    QVERIFY(!createIfMissing(file("new/or.txt"), "X\r\n"));
-    QCOMPARE(get("new/or.txt"), QByteArray("U\r\n"));
-}
-
-void TestDataFiles::failedReplaceKeepsTheOldFile()
-{
-    // A file where the folder should be: the folder cannot be made.
-    put("blocker", "x");
-    const WriteResult noFolder =
-        replaceContent(file("blocker") + QStringLiteral("/de.txt"), QStringLiteral("hi"));
-    QVERIFY(!noFolder.ok());
-    QVERIFY(!noFolder.reason.isEmpty());
-
-    // A folder where the file should be: nothing can replace it.
-    QDir().mkpath(file("de.txt"));
-    const WriteResult onFolder = replaceContent(file("de.txt"), QStringLiteral("hi"));
-    QVERIFY(!onFolder.ok());
-    QVERIFY(QFileInfo(file("de.txt")).isDir());
-
-    const QString message = saveFailureMessage(QStringLiteral("伝言板"), file("de.txt"), onFolder);
-    QVERIFY(message.startsWith(QStringLiteral("伝言板を保存できませんでした。")));
-    QVERIFY(message.contains(QDir::toNativeSeparators(file("de.txt"))));
-    QVERIFY(message.contains(onFolder.reason));
-
-    // No install folder: nothing is written relative to where the program runs.
-    QVERIFY(!replaceContent(QString(), QStringLiteral("hi")).ok());
-    QVERIFY(!replaceContent(QStringLiteral("de.txt"), QStringLiteral("hi")).ok());
-    QVERIFY(!createIfMissing(QStringLiteral("or.txt"), "U\r\n"));
-    QVERIFY(!QFile::exists(QStringLiteral("de.txt")) && !QFile::exists(QStringLiteral("or.txt")));
 }
 
 namespace {

@@ -15,7 +15,6 @@ private Q_SLOTS:
     void weekdaysDoNotFollowTheLocale();
     void holidays_data();
     void holidays();
-    void noOtherHolidays();
 };
 
 static QDateTime at(const char *iso)
@@ -113,12 +112,6 @@ void TestDateTexts::holidays()
     const auto found = findHoliday(dateText(when, DateText::Month) + dateText(when, DateText::Day),
                                    dateText(when, DateText::Key));
     QCOMPARE(found.value_or(QString()), name);
-}
-
-// holidays() names each of the table's rows; there are no others.
-void TestDateTexts::noOtherHolidays()
-{
-    QCOMPARE(holidayTable().size(), std::size_t(21));
 }
 
 QTEST_GUILESS_MAIN(TestDateTexts)

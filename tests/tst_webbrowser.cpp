@@ -1,6 +1,5 @@
 #include "runtime/webbrowser.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
@@ -10,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <csignal>
 
 using himekuri::WebBrowser;
 
@@ -20,9 +18,7 @@ constexpr QSize PaneSize(249, 81);
 // Generous bounds for a helper to start and end: reaching them means a hang.
 constexpr int ProcessTimeoutMs = 60000;
 
-const QColor Red(255, 0, 0);
-const QColor Blue(0, 0, 255);
-const QColor White(255, 255, 255);
+const QColor Red(Qt::red), Blue(Qt::blue), White(Qt::white);
 
 // 20x10, one frame, all red.
 const QByteArray StillGif = QByteArray(
@@ -65,27 +61,11 @@ bool writeFile(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
-QStringList readLines(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 // Navigates and delivers the pane's queued work: the helper has been started, or has failed to.
 void navigateAndLetItStart(WebBrowser *pane, const QString &target)
 {
     pane->Navigate(target);
     QCoreApplication::sendPostedEvents(pane, QEvent::MetaCall);
-}
-
-bool mapsWebEngine()
-{
-    QFile maps(QStringLiteral("/proc/self/maps"));
-    if (!maps.open(QIODevice::ReadOnly))
-        return true; // Unknown counts as a failure.
-    return maps.readAll().contains("libQt6WebEngine");
 }
 
 // A window like the calendar's: the pane at the top-left and a neighbour.
@@ -105,14 +85,6 @@ struct PaneWindow
     }
 
     QProcess *helper() const { return pane->findChild<QProcess *>(QStringLiteral("webHelper")); }
-    // Navigates to a web page and waits until its helper runs.
-    bool showPage(const QString &url)
-    {
-        pane->Navigate(url);
-        return QTest::qWaitFor(
-            [this] { return helper() && helper()->state() == QProcess::Running; });
-    }
-
     bool showWith(const QString &helperProgram)
     {
         pane->setHelperProgram(helperProgram);
@@ -131,15 +103,14 @@ private:
     QTemporaryDir m_dir;
     QString m_red; // a still red picture
 
-    // A stand-in for himekuri-web: records its arguments and every line it
-    // reads, then does what BEHAVIOUR says (a piece of shell; its reports to
-    // the pane go to fd 3).
+    // A stand-in for himekuri-web: records its arguments, then does what
+    // BEHAVIOUR says (a piece of shell; its reports to the pane go to fd 3).
     QString fakeHelper(const QString &name, const QString &behaviour = QStringLiteral("exec cat"))
     {
         const QString path = m_dir.filePath(name);
         const QString script = QStringLiteral("#!/bin/sh\n"
                                               "printf '%s\\n' \"$@\" > \"$0.args\"\n"
-                                              "exec 3>&1 >> \"$0.lines\"\n")
+                                              "exec 3>&1 >/dev/null\n")
             + behaviour + QLatin1Char('\n');
         if (!writeFile(path, script.toUtf8()))
             return {};
@@ -156,27 +127,12 @@ private Q_SLOTS:
         QVERIFY(writeFile(m_red, StillGif));
     }
 
-    // --- local pictures -------------------------------------------------
-
-    void emptyBeforeAnyNavigation()
-    {
-        PaneWindow w;
-        QVERIFY(allWhite(w.pane));
-        QVERIFY(w.pane->focusPolicy() & Qt::TabFocus);
-    }
+    // --- local pictures: drawn by the pane itself -----------------------
 
     void pictureAtNaturalSizeFromTopLeft_data()
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QByteArray>("data");
-
-        QImage red(20, 10, QImage::Format_RGB32);
-        red.fill(Red);
-        QByteArray png;
-        QBuffer buffer(&png);
-        buffer.open(QIODevice::WriteOnly);
-        red.save(&buffer, "PNG");
-        QTest::newRow("png") << "red.png" << png;
         QTest::newRow("gif") << "red.gif" << StillGif;
         QTest::newRow("animated gif shows its first frame") << "anim.gif" << AnimatedGif;
         // The calendar's own picture has a path with a space in it.
@@ -190,36 +146,25 @@ private Q_SLOTS:
         QFETCH(QByteArray, data);
         const QString path = m_dir.filePath(fileName);
         QVERIFY(writeFile(path, data));
-
         PaneWindow w;
         w.pane->Navigate(path);
-        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
-        QCOMPARE(pixel(w.pane, 0, 0), Red);
+        QTRY_COMPARE(pixel(w.pane, 0, 0), Red);
         QCOMPARE(pixel(w.pane, 19, 9), Red);
         // Not stretched: right of and below the picture is the empty pane.
         QCOMPARE(pixel(w.pane, 20, 5), White);
         QCOMPARE(pixel(w.pane, 5, 10), White);
-        QCOMPARE(pixel(w.pane, 248, 80), White);
         // Drawn by the pane itself: no helper, no native window.
         QVERIFY(!w.helper());
         QCOMPARE(w.pane->internalWinId(), WId(0));
-    }
 
-    void largePictureIsCutOffNotScaled()
-    {
-        // Red up to x = 199, blue from 200; 150 rows of red above 50 of blue.
-        QImage image(400, 200, QImage::Format_RGB32);
-        image.fill(Blue);
-        QPainter(&image).fillRect(0, 0, 200, 150, Red);
-        const QString path = m_dir.filePath(QStringLiteral("large.png"));
-        QVERIFY(image.save(path));
-
-        PaneWindow w;
-        w.pane->Navigate(path);
-        QTRY_COMPARE(pixel(w.pane, 150, 5), Red);
-        QCOMPARE(pixel(w.pane, 199, 80), Red);
+        // A larger one is cut off, not scaled: red up to 199, blue from 200.
+        QImage large(400, 200, QImage::Format_RGB32);
+        large.fill(Blue);
+        QPainter(&large).fillRect(0, 0, 200, 150, Red);
+        QVERIFY(large.save(m_dir.filePath(QStringLiteral("large.png"))));
+        w.pane->Navigate(m_dir.filePath(QStringLiteral("large.png")));
+        QTRY_COMPARE(pixel(w.pane, 199, 80), Red);
         QCOMPARE(pixel(w.pane, 200, 5), Blue);
-        QCOMPARE(pixel(w.pane, 248, 40), Blue);
     }
 
     void unusablePictureLeavesThePaneEmpty_data()
@@ -238,9 +183,10 @@ private Q_SLOTS:
         QFETCH(QString, target);
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("text.gif")), "<img src=x>"));
         QVERIFY(writeFile(m_dir.filePath(QStringLiteral("cut.gif")), StillGif.left(20)));
-
         PaneWindow w;
         w.window.show();
+        // Of several navigations in a row, the last one counts.
+        w.pane->Navigate(target);
         w.pane->Navigate(m_red);
         QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
         // What was shown before goes away too.
@@ -248,19 +194,6 @@ private Q_SLOTS:
         QTRY_VERIFY(allWhite(w.pane));
         QVERIFY(!w.helper());
     }
-
-    void lastOfSeveralNavigationsWins()
-    {
-        PaneWindow w;
-        w.pane->Navigate(m_dir.filePath(QStringLiteral("missing.gif")));
-        w.pane->Navigate(m_red);
-        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
-        w.pane->Navigate(m_red);
-        w.pane->Navigate(m_dir.filePath(QStringLiteral("missing.gif")));
-        QTRY_VERIFY(allWhite(w.pane));
-    }
-
-    // --- returning at once ---------------------------------------------
 
     void navigateRunsNoEventLoop_data()
     {
@@ -274,7 +207,6 @@ private Q_SLOTS:
         QFETCH(QString, target);
         PaneWindow w;
         QVERIFY(w.showWith(fakeHelper(QStringLiteral("loop-helper"))));
-
         // What was posted before the call still waits: it ran no events, started no process.
         bool eventsRan = false;
         QTimer::singleShot(0, &w.window, [&eventsRan] { eventsRan = true; });
@@ -290,84 +222,31 @@ private Q_SLOTS:
     {
         const QString helper = fakeHelper(QStringLiteral("start-helper"));
         PaneWindow w;
-        QVERIFY(w.showWith(helper));
-
+        w.pane->setHelperProgram(helper);
+        // A hidden pane has nowhere to put the page: the helper waits for it.
         w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/a b?q=1#f"));
+        QCoreApplication::processEvents();
+        QVERIFY(!w.helper());
+        w.window.show();
         QTRY_VERIFY(w.helper());
         auto *host = w.pane->findChild<QWidget *>(QStringLiteral("webHost"));
-        QVERIFY(host);
-        QVERIFY(host->internalWinId());
+        QVERIFY(host && host->internalWinId());
         QCOMPARE(host->geometry(), QRect(QPoint(0, 0), PaneSize));
         QCOMPARE(host->focusPolicy(), Qt::NoFocus);
         // Only the host is native; native neighbours would lose their transparency.
         QCOMPARE(w.pane->internalWinId(), WId(0));
         QCOMPARE(w.neighbour->internalWinId(), WId(0));
-
+        const auto arguments = [&helper] {
+            QFile file(helper + QStringLiteral(".args"));
+            return file.open(QIODevice::ReadOnly)
+                ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                : QStringList();
+        };
         QTRY_COMPARE(
-            readLines(helper + QStringLiteral(".args")),
+            arguments(),
             QStringList({QStringLiteral("--parent"), QString::number(host->winId()),
                          QStringLiteral("--size"), QStringLiteral("249x81"), QStringLiteral("--"),
                          QStringLiteral("http://127.0.0.1:9/a%20b?q=1#f")}));
-    }
-
-    void laterPagesGoToTheRunningHelper()
-    {
-        const QString helper = fakeHelper(QStringLiteral("lines-helper"));
-        PaneWindow w;
-        QVERIFY(w.showWith(helper));
-
-        QVERIFY(w.showPage(QStringLiteral("http://127.0.0.1:9/one")));
-        const qint64 pid = w.helper()->processId();
-
-        w.pane->Navigate(QStringLiteral("https://127.0.0.1:9/two"));
-        QTRY_COMPARE(readLines(helper + QStringLiteral(".lines")),
-                     QStringList({QStringLiteral("https://127.0.0.1:9/two")}));
-        // The same page again is no navigation at all; the next one is.
-        w.pane->Navigate(QStringLiteral("https://127.0.0.1:9/two"));
-        w.pane->Navigate(QStringLiteral("HTTP://127.0.0.1:9/three"));
-        QTRY_COMPARE(readLines(helper + QStringLiteral(".lines")),
-                     QStringList({QStringLiteral("https://127.0.0.1:9/two"),
-                                  QStringLiteral("http://127.0.0.1:9/three")}));
-        QCOMPARE(w.helper()->processId(), pid);
-
-        // A file URL may name a page: the engine shows it too.
-        const QString page =
-            QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("page.html"))).toString();
-        w.pane->Navigate(page);
-        QTRY_COMPARE(readLines(helper + QStringLiteral(".lines")).value(2), page);
-        QCOMPARE(w.helper()->processId(), pid);
-    }
-
-    void hiddenPaneStartsTheHelperWhenShown()
-    {
-        PaneWindow w;
-        w.pane->setHelperProgram(fakeHelper(QStringLiteral("hidden-helper")));
-        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
-        QVERIFY(!w.helper());
-        QCOMPARE(w.neighbour->internalWinId(), WId(0));
-        w.window.show();
-        QTRY_VERIFY(w.helper());
-    }
-
-    void pictureAfterAPageEndsTheHelper()
-    {
-        PaneWindow w;
-        QVERIFY(w.showWith(fakeHelper(QStringLiteral("picture-helper"))));
-        QVERIFY(w.showPage(QStringLiteral("http://127.0.0.1:9/")));
-        QPointer<QProcess> first = w.helper();
-
-        w.pane->Navigate(m_red);
-        QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
-        QVERIFY(!w.pane->findChild<QWidget *>(QStringLiteral("webHost")));
-        // The stand-in ends when its stdin is closed, and then is gone.
-        QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), ProcessTimeoutMs);
-
-        // A page after that needs a helper of its own.
-        w.pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
-        QTRY_VERIFY(w.helper());
-        QTRY_VERIFY(allWhite(w.pane));
     }
 
     void destroyingThePaneEndsTheHelper_data()
@@ -386,7 +265,8 @@ private Q_SLOTS:
         auto *w = new PaneWindow;
         QVERIFY(w->showWith(
             fakeHelper(QStringLiteral("end-helper-") + QTest::currentDataTag(), behaviour)));
-        QVERIFY(w->showPage(QStringLiteral("http://127.0.0.1:9/")));
+        w->pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
+        QTRY_VERIFY(w->helper() && w->helper()->state() == QProcess::Running);
         QPointer<QProcess> helper = w->helper();
         delete w;
         // The pane never waits for its helper; a stubborn one is killed a little later.
@@ -404,6 +284,8 @@ private Q_SLOTS:
         QTest::newRow("crashes") << QStringLiteral("kill -SEGV $$") << QStringLiteral("crashed");
         QTest::newRow("exits") << QStringLiteral("exit 3") << QStringLiteral("exit code 3");
         QTest::newRow("cannot be started") << QString() << QStringLiteral("could not be started");
+        QTest::newRow("the real helper, with nowhere to show the page")
+            << QStringLiteral(HIMEKURI_WEB_HELPER) << QStringLiteral("exit code 2");
     }
 
     void pageThatCannotBeShownGivesThePicture()
@@ -412,11 +294,12 @@ private Q_SLOTS:
         QFETCH(QString, warning);
         const QString helper = behaviour.isEmpty()
             ? m_dir.filePath(QStringLiteral("no-such-helper"))
+            : behaviour.startsWith(u'/')
+            ? behaviour
             : fakeHelper(QStringLiteral("failing-helper-") + QTest::currentDataTag(), behaviour);
         PaneWindow w;
         w.pane->setFallbackPicture(m_red);
         QVERIFY(w.showWith(helper));
-
         for (int attempt = 0; attempt < 2; ++attempt) { // tried again by the next Navigate
             QTest::ignoreMessage(QtWarningMsg,
                                  QRegularExpression(QRegularExpression::escape(warning)));
@@ -425,27 +308,6 @@ private Q_SLOTS:
             QVERIFY(!w.pane->findChild<QWidget *>(QStringLiteral("webHost")));
             QTRY_COMPARE(pixel(w.pane, 5, 5), Red);
         }
-    }
-
-    // --- the real helper ---------------------------------------------
-
-    void realHelperOffscreenEndsAndTheEngineStaysOut()
-    {
-        // Offscreen the helper has nowhere to show a page: it ends at once.
-        PaneWindow w;
-        QVERIFY(w.showWith(QStringLiteral(HIMEKURI_WEB_HELPER)));
-
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("exit code 2")));
-        navigateAndLetItStart(w.pane, QStringLiteral("http://127.0.0.1:9/"));
-        QTRY_VERIFY_WITH_TIMEOUT(!w.helper(), ProcessTimeoutMs);
-        QVERIFY(allWhite(w.pane)); // no picture to fall back to
-        QVERIFY(!mapsWebEngine());
-    }
-
-    void cleanupTestCase()
-    {
-        // Nothing in this process ever loaded the engine.
-        QVERIFY(!mapsWebEngine());
     }
 };
 

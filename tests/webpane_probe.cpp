@@ -3,11 +3,9 @@
 // The window ("web pane probe", grey, 377x160) holds the pane at 0,0 and a text
 // box beside it. Commands on stdin, one a line:
 //   navigate TARGET   prints "navigated MS-SINCE-EPOCH RETURN-US"
-//   ping              prints "pong N natives=K host=ID text=TEXT": K native widgets
-//                     besides the window and the helper's host, ID the host's
-//                     window (0: none), TEXT the text box's content
+//   ping              prints "pong N natives=K": K native widgets besides the
+//                     window and the helper's host
 //   ontop             toggles "stays on top" (a new native window) and shows it again
-//   quit              closes the window and ends the probe
 
 #include "runtime/webbrowser.h"
 
@@ -43,8 +41,8 @@ int main(int argc, char *argv[])
 
     auto *pane = new himekuri::WebBrowser(&window);
     pane->setGeometry(0, 0, 249, 81);
-    auto *edit = new QLineEdit(&window);
-    edit->setGeometry(260, 10, 100, 30);
+    // A neighbour of the pane, which must stay an ordinary widget.
+    (new QLineEdit(&window))->setGeometry(260, 10, 100, 30);
 
     auto navigate = [pane](const QString &target) {
         const qint64 at = QDateTime::currentMSecsSinceEpoch();
@@ -74,24 +72,12 @@ int main(int argc, char *argv[])
                 navigate(line.mid(9));
             } else if (line == QLatin1String("ping")) {
                 int natives = 0;
-                WId host = 0;
-                const auto widgets = window.findChildren<QWidget *>();
-                for (QWidget *w : widgets) {
-                    if (w->objectName() == QLatin1String("webHost"))
-                        host = w->internalWinId();
-                    else if (w->internalWinId())
-                        ++natives;
-                }
-                say(QStringLiteral("pong %1 natives=%2 host=%3 text=%4")
-                        .arg(++pings)
-                        .arg(natives)
-                        .arg(host)
-                        .arg(edit->text()));
+                for (QWidget *w : window.findChildren<QWidget *>())
+                    natives += w->internalWinId() && w->objectName() != QLatin1String("webHost");
+                say(QStringLiteral("pong %1 natives=%2").arg(++pings).arg(natives));
             } else if (line == QLatin1String("ontop")) {
                 window.setWindowFlags(window.windowFlags() ^ Qt::WindowStaysOnTopHint);
                 window.show();
-            } else if (line == QLatin1String("quit")) {
-                QCoreApplication::quit();
             }
         }
     });

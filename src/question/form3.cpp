@@ -32,6 +32,11 @@ constexpr ControlRow Controls[] = {
 
 } // namespace
 
+std::span<const ControlRow> Form3::layout()
+{
+    return Controls;
+}
+
 Form3::Form3(Runtime &runtime)
     : Form(runtime, QStringLiteral("Form3"))
 { }

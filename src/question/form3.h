@@ -1,6 +1,9 @@
 #pragma once
 
 #include "runtime/form.h"
+#include "runtime/layout.h"
+
+#include <span>
 
 namespace himekuri {
 
@@ -11,6 +14,9 @@ class Form3 final : public Form
 
 public:
     explicit Form3(Runtime &runtime);
+
+    // The window's controls as designed, topmost first.
+    static std::span<const ControlRow> layout();
 
 protected:
     QWidget *createView() override;

@@ -41,6 +41,11 @@ constexpr char16_t Undecided[] = u"U";
 
 } // namespace
 
+std::span<const ControlRow> Form2::layout()
+{
+    return Controls;
+}
+
 Form2::Form2(Runtime &runtime)
     : Form(runtime, QStringLiteral("Form2"))
 { }

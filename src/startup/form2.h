@@ -1,6 +1,9 @@
 #pragma once
 
 #include "runtime/form.h"
+#include "runtime/layout.h"
+
+#include <span>
 
 namespace himekuri {
 
@@ -13,6 +16,9 @@ class Form2 final : public Form
 
 public:
     explicit Form2(Runtime &runtime);
+
+    // The window's controls as designed, topmost first.
+    static std::span<const ControlRow> layout();
 
     static constexpr int ShowMilliseconds = 2000;
 
