@@ -2,14 +2,15 @@
 # shellcheck disable=SC2317 # functions run through xs_poll and trap
 # The calendar on the desktops its users have.
 # usage: desktop.sh BINARY OUTDIR place-800x600|place-1024x768|place-scaled|typing|drag|fonts
-#   place-*  the whole calendar lies on an 800x600 screen and on a 1920x1080
-#            one at QT_SCALE_FACTOR=2, moved the least distance; on 1024x768
-#            it is at its designed place.
+#   place-*  the whole calendar, undecorated, lies on an 800x600 screen and
+#            on a 1920x1080 one at QT_SCALE_FACTOR=2, moved the least
+#            distance; on 1024x768 it is at its designed place.
 #   typing   in a (pretend) Wayland session: right after the start the
 #            calendar is active and typing reaches the box, before the line
 #            read from de.txt (①～＼); 書き込む stores both in Shift-JIS; Qt's
-#            Japanese texts are loaded; the browser the banner starts gets no
-#            QT_QPA_PLATFORM.
+#            Japanese texts are loaded; the banners hand their addresses to a
+#            slow browser, which gets no QT_QPA_PLATFORM, while the clock keeps
+#            going; 閉じる ends the program with status 0.
 #   drag     a drag on the page's background moves the window by the drag's
 #            distance, and the place stands after midnight; the new page does
 #            not take the keyboard from the program the user is in.
@@ -39,6 +40,9 @@ run_place() { # SCREEN-W SCREEN-H EXPECTED-X,Y
     wait_form1
     ((gx >= 0 && gy >= 0 && gx + gw <= $1 && gy + gh <= $2)) ||
         fail "Form1 (${gw}x$gh at $gx,$gy) does not lie on the $1x$2 screen"
+    extents=$(x xprop -id "$form1" _NET_FRAME_EXTENTS 2>/dev/null)
+    [[ $extents != *=* || ${extents#*= } == "0, 0, 0, 0" ]] ||
+        fail "the window manager decorates Form1 ($extents)"
     wait_painted calendar any
 }
 
@@ -46,8 +50,19 @@ active_is() { [[ $(x xprop -root _NET_ACTIVE_WINDOW 2>/dev/null) == *" $(printf 
 saved() { cmp -s "$data/de.txt" "$work/expected"; }
 
 run_typing() {
+    # A slow browser. faketime waits for all that holds its pipe, which the
+    # program's children inherit: the stand-in lets go of every inherited
+    # descriptor, so that faketime reports the program's own end at once.
     mkdir "$work/bin"
-    printf '#!/bin/sh\nenv >"%s"\n' "$work/opener-env" >"$work/bin/xdg-open"
+    cat >"$work/bin/xdg-open" <<EOF
+#!/bin/bash
+env >'$work/opener-env'
+printf '%s\n' "\$*" >>'$work/opened'
+echo \$\$ >>'$work/opener-pids'
+closers=
+for fd in /proc/\$\$/fd/*; do fd=\${fd##*/}; ((fd > 2)) && closers+=" \$fd>&-"; done
+eval "exec sleep 8 \$closers"
+EOF
     chmod +x "$work/bin/xdg-open"
     # A Wayland session that also offers X11: nothing tells the calendar which.
     session_env=(WAYLAND_DISPLAY=wayland-himekuri-e2e)
@@ -59,24 +74,46 @@ run_typing() {
     grep -qs '/qtbase_ja\.qm$' "/proc/$app_pid/maps" || fail "Qt's Japanese texts (qtbase_ja.qm) are not loaded"
 
     x xdotool type --delay 40 'Hello '
-    click_box Command2_save
+    click_box Command2
     printf 'Hello \x87\x40\x81\x60\x81\x5f\r\n' >"$work/expected"
     xs_poll 5 saved || fail "de.txt holds $(od -An -tx1 "$data/de.txt" 2>&1), expected $(od -An -tx1 "$work/expected")"
 
-    click_box RichTextBox1_box 3
+    click_box RichTextBox1 3
     sleep 0.5
     shoot box-menu >/dev/null
     x xdotool key Escape
 
-    click_box Image2_home
-    if xs_poll 10 test -s "$work/opener-env"; then
-        grep -q '^QT_QPA_PLATFORM=' "$work/opener-env" &&
-            fail "the browser was started with $(grep '^QT_QPA_PLATFORM=' "$work/opener-env")"
-        grep -q '^WAYLAND_DISPLAY=wayland-himekuri-e2e$' "$work/opener-env" ||
-            fail "the browser did not get the session's WAYLAND_DISPLAY"
+    click_box Image2
+    click_box Image3
+    opened() { [[ $(paste -sd' ' "$work/opened" 2>/dev/null) == "$1" ]]; }
+    xs_poll 10 opened 'http://www.example.com/ http://www.example.com/bbs/pt.cgi?room=himekuri' ||
+        fail "the banners did not hand their addresses to xdg-open ($(paste -sd' ' "$work/opened" 2>/dev/null))"
+    grep -q '^QT_QPA_PLATFORM=' "$work/opener-env" &&
+        fail "the browser was started with $(grep '^QT_QPA_PLATFORM=' "$work/opener-env")"
+    grep -q '^WAYLAND_DISPLAY=wayland-himekuri-e2e$' "$work/opener-env" ||
+        fail "the browser did not get the session's WAYLAND_DISPLAY"
+    clock_ticked
+    xs_poll 5 clock_ticked || fail "the clock stood still while the browser was busy"
+
+    # Ends at once, without saving what was typed since.
+    click_box RichTextBox1
+    x xdotool type --delay 40 'never saved'
+    click_box Command1
+    if xs_poll 10 xs_pid_gone "$faketime_pid"; then
+        wait "$faketime_pid"
+        status=$?
+        faketime_pid='' app_pid=''
+        ((status == 0)) || fail "the program ended with status $status after 閉じる"
+        saved || fail "閉じる saved what was typed: $(od -An -tx1 "$data/de.txt")"
     else
-        fail "the stand-in xdg-open was not started within 10 s of a click on the banner"
+        fail "the program did not end within 10 s of a click on 閉じる"
     fi
+}
+on_exit() { # the stand-ins were started detached by the program: not our children
+    local pid
+    while read -r pid; do
+        [[ $(tr '\0' ' ' <"/proc/$pid/cmdline") == "sleep "* ]] && kill -KILL "$pid"
+    done 2>/dev/null <"$work/opener-pids"
 }
 
 new_page() { # sets form1 once a page other than OLD is viewable

@@ -5,8 +5,8 @@ boxes SHOT.ppm OX OY NAME=LEFT,TOP,W,H...  "NAME red=N colours=N" a box (relativ
     to OX,OY): red counts pixels of exactly (255,0,0), so anti-aliased edges
     (blends) do not count; one colour means nothing is drawn there.
 pixels SHOT.ppm X,Y...        "R,G,B" of each point
+layout-boxes LAYOUT.cpp       "NAME=LEFT,TOP,W,H" in pixels of each control of a layout table
 wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
-watch-forms PID SECONDS       "MS Role=ID ..." whenever PID's viewable windows change
 serve DIR PORTFILE            HTTP on a free loopback port, written to PORTFILE
 free-port                     a loopback port nobody listens on
 """
@@ -17,7 +17,6 @@ import os
 import re
 import socket
 import sys
-import time
 
 
 def read_ppm(path):  # 8-bit binary PPM, as ImageMagick writes it
@@ -51,6 +50,12 @@ def pixels(shot, *points):
     for point in points:
         x, y = map(int, point.split(","))
         print("%d,%d,%d" % tuple(px[3 * (y * width + x):][:3]))
+
+
+def layout_boxes(source):  # {"Label3", K::Label, {120, 1440, 1335, 1575}, ... in twips
+    for name, *twips in re.findall(r'\{"(\w+)", K::\w+, \{(\d+), (\d+), (\d+), (\d+)\}',
+                                   open(source, encoding="utf-8").read()):
+        print(name + "=" + ",".join(str(int(t) // 15) for t in twips))
 
 
 def xlib():
@@ -93,64 +98,6 @@ def wm_state(window, change, atom):  # the EWMH client message a pager sends
     x.XSync(display, 0)
 
 
-class Attributes(c.Structure):
-    _fields_ = [(n, c.c_int) for n in ("x", "y", "width", "height", "border", "depth")] + [
-        ("visual", c.c_void_p), ("root", c.c_ulong), ("class_", c.c_int),
-        ("bit_gravity", c.c_int), ("win_gravity", c.c_int), ("backing_store", c.c_int),
-        ("backing_planes", c.c_ulong), ("backing_pixel", c.c_ulong), ("save_under", c.c_int),
-        ("colormap", c.c_ulong), ("map_installed", c.c_int), ("map_state", c.c_int),
-        ("all_event_masks", c.c_long), ("your_event_mask", c.c_long),
-        ("do_not_propagate_mask", c.c_long), ("override_redirect", c.c_int),
-        ("screen", c.c_void_p)]
-
-
-def watch_forms(pid, seconds):
-    # One process asking the server directly does not miss a 2 s splash on a
-    # loaded machine the way a round of xdotool/xprop/xwininfo calls can.
-    x, display = xlib()
-    x.XFree.argtypes = [c.c_void_p]
-    x.XGetWindowProperty.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_long, c.c_long,
-                                     c.c_int, c.c_ulong] + [c.c_void_p] * 5
-    x.XGetWindowAttributes.argtypes = [c.c_void_p, c.c_ulong, c.POINTER(Attributes)]
-    # Windows vanish between two requests: their errors are expected.
-    on_error = c.CFUNCTYPE(c.c_int, c.c_void_p, c.c_void_p)(lambda *_: 0)
-    x.XSetErrorHandler(on_error)
-    root = x.XDefaultRootWindow(display)
-    clients, wm_pid, role_atom = (x.XInternAtom(display, n, 0) for n in
-                                  (b"_NET_CLIENT_LIST", b"_NET_WM_PID", b"WM_WINDOW_ROLE"))
-
-    def prop(window, atom, longs):
-        kind, fmt, count, left = c.c_ulong(), c.c_int(), c.c_ulong(), c.c_ulong()
-        data = c.POINTER(c.c_ubyte)()
-        if x.XGetWindowProperty(display, window, atom, 0, 1024, 0, 0, c.byref(kind), c.byref(fmt),
-                                c.byref(count), c.byref(left), c.byref(data)) or not data:
-            return None
-        try:  # format 32 comes as C longs
-            if longs:
-                return list(c.cast(data, c.POINTER(c.c_ulong))[:count.value])
-            return c.string_at(data, count.value).decode(errors="replace")
-        finally:
-            x.XFree(data)
-
-    roles, start, last = {}, time.monotonic(), None
-    while time.monotonic() - start < float(seconds):
-        # Hidden windows leave the client list but stay known here.
-        for window in prop(root, clients, True) or []:
-            if window not in roles and (prop(window, wm_pid, True) or [0])[0] == int(pid) \
-                    and (role := prop(window, role_atom, False)):
-                roles[window] = role
-        shown = []
-        for window, role in roles.items():
-            a = Attributes()
-            if x.XGetWindowAttributes(display, window, c.byref(a)) and a.map_state == 2:
-                shown.append(f"{role}={window}")  # 2: IsViewable
-        state = " ".join(sorted(shown))
-        if state != last:
-            print(f"{int((time.monotonic() - start) * 1000)} {state}".rstrip(), flush=True)
-            last = state
-        time.sleep(0.02)
-
-
 def serve(directory, portfile):
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -166,8 +113,8 @@ def free_port():
         print(s.getsockname()[1])
 
 
-COMMANDS = {"boxes": boxes, "pixels": pixels, "wm-state": wm_state,
-            "watch-forms": watch_forms, "serve": serve, "free-port": free_port}
+COMMANDS = {"boxes": boxes, "pixels": pixels, "layout-boxes": layout_boxes, "wm-state": wm_state,
+            "serve": serve, "free-port": free_port}
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
         sys.exit(__doc__)

@@ -8,7 +8,7 @@
 # page or an error status ends the helper and shows the fallback picture,
 # never the engine's error page; a picture after a page ends the helper;
 # killing the helper leaves the probe alive with its picture; the helper ends
-# with the probe. Memory and timing figures are printed.
+# with the probe.
 # usage: web_pane.sh PROBE OUTDIR
 if (($# != 2)); then
     echo "usage: $0 PROBE OUTDIR" >&2
@@ -56,11 +56,11 @@ ping_probe() { # sets natives: how many widgets besides the pane's host are nati
     nth_line "^pong $((++pings)) " 1 10 || return 1
     natives=${line#*natives=} natives=${natives%% *}
 }
-navigate() { # TARGET; sets nav_at: when the probe called Navigate, in ms since the epoch
+navigate() { # TARGET
     local took_us
     echo "navigate $1" >&3
     nth_line '^navigated ' $((++navigations)) 10 || return 1
-    read -r _ nav_at took_us <<<"$line"
+    read -r _ _ took_us <<<"$line"
     say "Navigate($1) returned after $took_us µs"
 }
 
@@ -71,25 +71,15 @@ look() { # X,Y...: "R,G,B" of each point of the pane (at the window's top-left)
     x import -window root -crop "249x81+$gx+$gy" +repage -depth 8 "ppm:$work/pane.ppm" 2>/dev/null &&
         python3 "$helper" pixels "$work/pane.ppm" "$@"
 }
-shows() { # X,Y=R,G,B...; sets got (what was seen) and seen_at (when)
+shows() { # X,Y=R,G,B...; sets got (what was seen)
     local p points=() want=()
     for p; do points+=("${p%%=*}") want+=("${p#*=}"); done
-    seen_at=$(date +%s%3N)
     got=$(look "${points[@]}" | paste -sd' ')
     [[ $got == "${want[*]}" ]]
 }
 changed() { got=$(look "${1%%=*}"); [[ -n $got && $got != "${1#*=}" ]]; } # X,Y=R,G,B
 keep() { shoot "$1" "$window" >/dev/null; }
 
-kb() { # FIELD FILE PID...: the field of /proc/PID/FILE, summed
-    local field=$1 file=$2 total=0 p v
-    shift 2
-    for p; do
-        v=$(awk -v k="$field:" '$1 == k { print $2 }' "/proc/$p/$file" 2>/dev/null)
-        total=$((total + ${v:-0}))
-    done
-    echo "$total"
-}
 maps_engine() { grep -c libQt6WebEngine "/proc/$1/maps" 2>/dev/null; }
 descendants() { # PID: every process below it
     local k kids
@@ -108,28 +98,15 @@ xs_poll 10 shows 5,5=$red 19,9=$red 30,5=$white 5,20=$white 248,80=$white ||
     fail "the picture is not shown at natural size from the pane's top-left corner"
 keep 1-picture
 find_helper && fail "a picture started the helper"
-sleep 0.5 # let the probe settle before reading its memory
-rss_picture=$(kb VmRSS status "$app_pid") pss_picture=$(kb Pss smaps_rollup "$app_pid")
 [[ $(maps_engine "$app_pid") == 0 ]] || fail "the probe mapped libQt6WebEngine for a picture"
 
 # 2. A web page: drawn by the helper inside the pane.
 navigate "http://127.0.0.1:$port/green.html" || { fail "the probe did not take the page"; finish; }
-web_nav_at=$nav_at
 xs_poll 20 find_helper || { fail "himekuri-web was not started within 20 s"; finish; }
-helper_seen=$(date +%s%3N)
 say "helper pid $helper_pid"
-if xs_poll 30 shows 0,0=$green 124,40=$green 248,80=$green; then
-    first_paint=$((seen_at - web_nav_at))
-else
+xs_poll 30 shows 0,0=$green 124,40=$green 248,80=$green ||
     fail "the page's green did not appear in the pane within 30 s (saw $got)"
-fi
 keep 2-web-page
-sleep 1 # the page has settled; now its memory
-mapfile -t engine_procs < <(descendants "$helper_pid")
-engine_count=${#engine_procs[@]}
-rss_web=$(kb VmRSS status "$app_pid") rss_helper=$(kb VmRSS status "$helper_pid")
-rss_engine=$(kb VmRSS status "${engine_procs[@]}") pss_probe_web=$(kb Pss smaps_rollup "$app_pid")
-pss_all_web=$(kb Pss smaps_rollup "$app_pid" "$helper_pid" "${engine_procs[@]}")
 [[ $(maps_engine "$app_pid") == 0 ]] || fail "the probe mapped libQt6WebEngine for a web page"
 [[ $(maps_engine "$helper_pid") != 0 ]] || fail "the helper did not map libQt6WebEngine (is it the helper?)"
 ping_probe || fail "the probe did not answer with a page shown"
@@ -172,10 +149,8 @@ ping_probe || fail "the probe did not answer after pages that could not be shown
 # 6. A picture after a page ends the helper.
 old_helper=$helper_pid
 navigate "$picture"
-picture_nav_at=$nav_at
 xs_poll 10 shows 5,5=$red 30,5=$white 248,80=$white || fail "the picture did not replace the page"
 xs_poll 10 xs_pid_gone "$old_helper" || fail "the helper did not end when a picture was shown"
-helper_gone=$(date +%s%3N)
 keep 6-picture-after-page
 
 # 7. Killing the helper leaves the probe alive with its picture.
@@ -209,10 +184,4 @@ else
 fi
 xs_poll 15 engine_gone || fail "the engine's processes outlived the killed probe by 15 s"
 
-say "probe with a local picture: VmRSS $rss_picture kB, PSS $pss_picture kB"
-say "probe with a web page: VmRSS $rss_web kB, PSS $pss_probe_web kB"
-say "himekuri-web: VmRSS $rss_helper kB; its $engine_count engine processes: VmRSS $rss_engine kB together"
-say "probe + helper + engine: PSS $pss_all_web kB together"
-say "Navigate -> helper process seen: $((helper_seen - web_nav_at)) ms, -> page's colour on screen:" \
-    "${first_paint:-?} ms (polled); Navigate(picture) -> helper gone: $((helper_gone - picture_nav_at)) ms"
 finish

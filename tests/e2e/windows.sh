@@ -71,9 +71,9 @@ ox=$((gx + frame)) oy=$((gy + frame))
 shot_painted() { local png; png=$(shoot sunday-holiday) && analyse "$png" && painted red; }
 xs_poll 10 shot_painted || fail "the calendar is not drawn with its Sunday holiday in red: $(paste -sd' ' <<<"$stats")"
 
-click_box RichTextBox1_box
+click_box RichTextBox1
 x xdotool key Home type --delay 40 'Hello '
-click_box Command2_save
+click_box Command2
 printf 'Hello \x87\x40\x81\x60\x81\x5f\r\n' >"$work/expected"
 saved() { cmp -s "$data/de.txt" "$work/expected"; }
 xs_poll 10 saved || fail "de.txt holds $(od -An -tx1 "$data/de.txt"), expected $(od -An -tx1 "$work/expected")"
