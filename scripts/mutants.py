@@ -8,6 +8,7 @@ back. Prints one line per mutant and exits 1 if any survived.
 
 usage: scripts/mutants.py [BUILD_DIR] [NAME...]
 """
+import json
 import pathlib
 import subprocess
 import sys
@@ -60,7 +61,7 @@ MUTANTS = [
     ("warnings-every-day", "src/startup/form2.cpp",
      "    if (std::exchange(WarningsShown, true))\n        return;", ""),
     ("other-host-lock-held", "src/runtime/singleinstance.cpp",
-     "    return host != QSysInfo::machineHostName();", "    return false;"),
+     "    return host != machine;", "    return false;"),
     ("line-break-kept", "src/runtime/controls.cpp",
      "if (c == u'\\r' || c == u'\\n' || c == QChar::LineSeparator", "if (c == u'\\r' || c == QChar::LineSeparator"),
     ("label-opaque", "src/runtime/controls.cpp",
@@ -99,12 +100,13 @@ def main():
     args = sys.argv[1:]
     build = top / (args.pop(0) if args and not any(args[0] == m[0] for m in MUTANTS) else "build")
     wanted = [m for m in MUTANTS if not args or m[0] in args]
-    # A run killed mid-way leaves its mutant in the source: refuse to go on.
-    for name, file, before, after in MUTANTS:
-        text = (top / file).read_text()
-        if after and after in text and before not in text:
-            print(f"{file} still holds the mutant {name}: restore it (git checkout) first")
-            return 2
+    # A run killed mid-way left its mutant in the source: put the file back.
+    record = build / "mutant-in-progress.json"
+    if record.exists():
+        left = json.loads(record.read_text())
+        (top / left["file"]).write_text(left["original"])
+        record.unlink()
+        print(f"put back {left['file']}, left mutated by an interrupted run")
     survivors = []
     for name, file, before, after in wanted:
         path = top / file
@@ -114,6 +116,7 @@ def main():
             survivors.append(name)
             continue
         try:
+            record.write_text(json.dumps({"file": file, "original": original}))
             path.write_text(original.replace(before, after))
             if not run("cmake", "--build", str(build), "-j2", cwd=top):
                 print(f"{name:24} caught by the compiler")
@@ -127,6 +130,7 @@ def main():
                 survivors.append(name)
         finally:
             path.write_text(original)
+            record.unlink()
             sys.stdout.flush()
     run("cmake", "--build", str(build), "-j2", cwd=top)
     return 1 if survivors else 0

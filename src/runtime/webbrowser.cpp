@@ -121,4 +121,18 @@ void WebBrowser::paintEvent(QPaintEvent *)
         painter.drawPixmap(0, 0, m_picture);
 }
 
+QWidget *WebBrowser::Page::makeHost(WebBrowser &pane)
+{
+    auto *host = new QWidget(&pane);
+    host->setObjectName(QStringLiteral("webHost"));
+    host->setFocusPolicy(Qt::NoFocus);
+    // Only the host is native: a native pane would make every widget beside
+    // it native too, and transparent labels drawn over a native neighbour break.
+    host->setAttribute(Qt::WA_DontCreateNativeAncestors);
+    host->setAttribute(Qt::WA_NativeWindow);
+    host->setGeometry(pane.rect());
+    host->show();
+    return host;
+}
+
 } // namespace himekuri

@@ -78,6 +78,8 @@ public:
 
 protected:
     static void fallBack(WebBrowser &pane) { pane.showFallback(); }
+    // A native child window over the whole pane, for the engine's view.
+    static QWidget *makeHost(WebBrowser &pane);
 };
 
 } // namespace himekuri

@@ -140,15 +140,7 @@ private:
 
     void startControl()
     {
-        auto *host = new QWidget(&m_pane);
-        host->setObjectName(QStringLiteral("webHost"));
-        host->setFocusPolicy(Qt::NoFocus);
-        // Only the host is native, so that the pane's neighbours stay
-        // ordinary widgets.
-        host->setAttribute(Qt::WA_DontCreateNativeAncestors);
-        host->setAttribute(Qt::WA_NativeWindow);
-        host->setGeometry(m_pane.rect());
-        host->show();
+        QWidget *host = makeHost(m_pane);
         m_host = host;
 
         const Atl &atl = Atl::get();

@@ -96,16 +96,7 @@ private:
             return;
         }
 
-        auto *host = new QWidget(&m_pane);
-        host->setObjectName(QStringLiteral("webHost"));
-        host->setFocusPolicy(Qt::NoFocus);
-        // Only the host is native: a native pane would make every widget
-        // beside it native too, and transparent labels drawn over a native
-        // neighbour break.
-        host->setAttribute(Qt::WA_DontCreateNativeAncestors);
-        host->setAttribute(Qt::WA_NativeWindow);
-        host->setGeometry(m_pane.rect());
-        host->show();
+        QWidget *host = makeHost(m_pane);
         m_host = host;
         m_hostWindow = m_pane.window()->windowHandle();
         m_hostWindowId = m_hostWindow ? m_hostWindow->winId() : 0;

@@ -60,7 +60,7 @@ if xs_poll 20 window_of 251x309 >/dev/null; then
 else
     fail "no splash (251x309) within 20 s"
 fi
-if ! xs_poll 20 window_of 377x440 >/dev/null || ! form1=$(window_of 377x440); then
+if ! form1=$(xs_poll 20 window_of 377x440); then
     fail "no calendar (377x440) within 20 s"
     shoot no-calendar >/dev/null
     finish
