@@ -66,6 +66,8 @@ MUTANTS = [
      "if (c == u'\\r' || c == u'\\n' || c == QChar::LineSeparator", "if (c == u'\\r' || c == QChar::LineSeparator"),
     ("label-opaque", "src/runtime/controls.cpp",
      "    if (!m_transparent)\n        painter.fillRect", "    if (true)\n        painter.fillRect"),
+    ("batch-never-looks", "src/runtime/controls.cpp",
+     "    --s_batches;\n    repaintChangedLabels();", "    --s_batches;"),
     ("repaint-too-narrow", "src/runtime/controls.cpp",
      "const qreal to = endA == endB ? endA : std::max(lineA.width(), lineB.width());",
      "const qreal to = std::min(endA, endB);"),

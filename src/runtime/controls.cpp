@@ -151,8 +151,8 @@ Label::~Label() = default;
 
 namespace {
 
-// Labels whose caption changed in the event being handled: looked at once
-// it is over, all in one call.
+// Labels whose caption changed in the event or handler being run: looked at
+// once it is over, all in one call.
 std::vector<QPointer<Label>> &changedLabels()
 {
     static std::vector<QPointer<Label>> labels;
@@ -168,9 +168,17 @@ void Label::setCaption(const QString &caption)
     m_caption = caption;
     if (std::exchange(m_checkPending, true))
         return;
-    if (changedLabels().empty())
+    if (changedLabels().empty() && s_batches == 0)
         QMetaObject::invokeMethod(qApp, &Label::repaintChangedLabels, Qt::QueuedConnection);
     changedLabels().emplace_back(this);
+}
+
+// Each batch looks at all the changes: one made before a nested event loop
+// (a message box) is seen as the next handler run inside that loop ends.
+Label::CaptionBatch::~CaptionBatch()
+{
+    --s_batches;
+    repaintChangedLabels();
 }
 
 void Label::repaintChangedLabels()

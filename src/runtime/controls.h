@@ -40,6 +40,17 @@ public:
     QString caption() const { return m_caption; }
     void setCaption(const QString &caption);
 
+    // While one lives, changed captions wait for its end to be looked at,
+    // instead of an event posted for them.
+    class CaptionBatch
+    {
+    public:
+        CaptionBatch() { ++s_batches; }
+        ~CaptionBatch();
+        CaptionBatch(const CaptionBatch &) = delete;
+        CaptionBatch &operator=(const CaptionBatch &) = delete;
+    };
+
     OleColor foreColor() const { return m_foreColor; }
     void setForeColor(OleColor colour);
 
@@ -60,6 +71,7 @@ private:
     struct Layout;
     const Layout &layout() const;
     static void repaintChangedLabels();
+    static inline int s_batches = 0;
     void repaintChanges();
     QRect changedArea(const Layout &before, const Layout &after) const;
 

@@ -1,5 +1,6 @@
 #include "runtime.h"
 
+#include "controls.h"
 #include "form.h"
 
 #include <QCoreApplication>
@@ -79,6 +80,9 @@ void Runtime::invoke(const std::function<void()> &handler)
         return;
     ++m_handlerDepth;
     try {
+        // A clock tick sets captions and reads them back: one look at them
+        // all once the handler is over, without waking the event loop.
+        const Label::CaptionBatch captions;
         handler();
     } catch (const ProgramEnded &) {
     } catch (const HandlerFailure &failure) {
