@@ -195,10 +195,7 @@ void Label::repaintChanges()
     if (m_caption == m_shownCaption)
         return;
     // The layout of what is shown, if still at hand, for where its glyphs stand.
-    std::unique_ptr<Layout> before;
-    if (m_layout && m_layout->caption == m_shownCaption && m_layout->width == width()
-        && m_layout->font == font())
-        before = std::move(m_layout);
+    std::unique_ptr<Layout> before = hasLayoutOf(m_shownCaption) ? std::move(m_layout) : nullptr;
     m_shownCaption = m_caption;
     update(before ? changedArea(*before, layout()) : rect());
 }
@@ -252,25 +249,16 @@ void Label::setBackColor(OleColor colour)
     update();
 }
 
-void Label::changeEvent(QEvent *event)
+// A new font or size makes a new layout: each is part of what it was made for.
+bool Label::hasLayoutOf(const QString &caption) const
 {
-    if (event->type() == QEvent::FontChange) {
-        m_layout.reset();
-        m_face.reset();
-    }
-    QWidget::changeEvent(event);
-}
-
-void Label::resizeEvent(QResizeEvent *event)
-{
-    m_layout.reset();
-    QWidget::resizeEvent(event);
+    return m_layout && m_layout->caption == caption && m_layout->width == width()
+        && m_layout->font == font();
 }
 
 const Label::Layout &Label::layout() const
 {
-    if (m_layout && m_layout->caption == m_caption && m_layout->width == width()
-        && m_layout->font == font())
+    if (hasLayoutOf(m_caption))
         return *m_layout;
     m_layout = std::make_unique<Layout>();
     m_layout->caption = m_caption;

@@ -64,11 +64,10 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
 
 private:
     struct Layout;
+    bool hasLayoutOf(const QString &caption) const;
     const Layout &layout() const;
     static void repaintChangedLabels();
     static inline int s_batches = 0;

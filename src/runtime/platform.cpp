@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
+#include <QWidget>
 
 namespace himekuri {
 
@@ -31,6 +32,22 @@ QStringList SystemPlatform::startupWarnings() const
                         .arg(QDir::toNativeSeparators(m_instance.lockPath()), m_instance.problem());
     }
     return warnings;
+}
+
+void SystemPlatform::restack(QWidget *window, StackPlace place) const
+{
+    if (!window->windowHandle())
+        return;
+    // Qt re-applies its flags (a move, a new native window): they must say
+    // what the window system was told.
+    Qt::WindowFlags flags = window->windowFlags();
+    if (place != StackPlace::LeaveTopMost)
+        flags.setFlag(Qt::WindowStaysOnBottomHint, place == StackPlace::Bottom);
+    if (place != StackPlace::LeaveBottom)
+        flags.setFlag(Qt::WindowStaysOnTopHint, place == StackPlace::TopMost);
+    // QWidget::setWindowFlags would hide the window and make a new one.
+    window->overrideWindowFlags(flags);
+    stack(window, place);
 }
 
 // The launcher (xdg-open, the shell) is started detached: the page loads in

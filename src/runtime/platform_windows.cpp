@@ -39,16 +39,8 @@ void SystemPlatform::takeLock()
         m_instance.take(m_installFolder);
 }
 
-void SystemPlatform::restack(QWidget *window, StackPlace place) const
+void SystemPlatform::stack(QWidget *window, StackPlace place) const
 {
-    // Qt re-applies these when the window moves; they must say the same.
-    Qt::WindowFlags qtFlags = window->windowFlags();
-    if (place != StackPlace::LeaveTopMost)
-        qtFlags.setFlag(Qt::WindowStaysOnBottomHint, place == StackPlace::Bottom);
-    if (place != StackPlace::LeaveBottom)
-        qtFlags.setFlag(Qt::WindowStaysOnTopHint, place == StackPlace::TopMost);
-    window->overrideWindowFlags(qtFlags);
-
     constexpr UINT flags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
     const auto hwnd = reinterpret_cast<HWND>(window->winId());
     switch (place) {

@@ -251,24 +251,14 @@ private:
 
 // The window manager keeps the layers (_NET_WM_STATE_BELOW / _ABOVE); the
 // window is only asked to move within its layer, which activates nothing.
-void SystemPlatform::restack(QWidget *window, StackPlace place) const
+void SystemPlatform::stack(QWidget *window, StackPlace place) const
 {
     QWindow *handle = window->windowHandle();
-    if (!handle)
-        return;
     const bool below = place == StackPlace::Bottom;
     const bool above = place == StackPlace::TopMost;
-    Qt::WindowFlags flags = window->windowFlags();
-    if (place != StackPlace::LeaveTopMost)
-        flags.setFlag(Qt::WindowStaysOnBottomHint, below);
-    if (place != StackPlace::LeaveBottom)
-        flags.setFlag(Qt::WindowStaysOnTopHint, above);
-    // QWidget::setWindowFlags would hide the window and make a new one.
-    window->overrideWindowFlags(flags);
-
     Display *display = x11Display();
     if (!display) {
-        handle->setFlags(flags);
+        handle->setFlags(window->windowFlags());
         if (below || place == StackPlace::LeaveBottom)
             handle->lower();
         return;

@@ -21,18 +21,13 @@ QString windowsLookAlikes(QString text)
     return text;
 }
 
-bool isLeadByte(uchar b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 } // namespace
 
 qsizetype wholeCharacters(const QByteArray &bytes)
 {
     qsizetype i = 0;
     while (i < bytes.size()) {
-        const qsizetype next = i + (isLeadByte(uchar(bytes[i])) ? 2 : 1);
+        const qsizetype next = i + (isCp932LeadByte(uchar(bytes[i])) ? 2 : 1);
         if (next > bytes.size())
             return i;
         i = next;

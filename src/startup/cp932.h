@@ -11,6 +11,12 @@ namespace himekuri {
 
 QString decodeCp932(const QByteArray &bytes);
 
+// A byte that starts a two-byte character.
+constexpr bool isCp932LeadByte(uchar b)
+{
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
 // How many of the bytes make whole characters: a lead byte cut off at the end
 // is not counted.
 qsizetype wholeCharacters(const QByteArray &bytes);

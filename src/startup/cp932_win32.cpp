@@ -8,11 +8,6 @@ namespace {
 
 constexpr UINT CodePage = 932;
 
-bool isLeadByte(uchar b)
-{
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-}
-
 bool isTrailByte(uchar b)
 {
     return b >= 0x40 && b <= 0xFC && b != 0x7F;
@@ -44,7 +39,7 @@ QString decode(const QByteArray &bytes)
     qsizetype i = 0;
     while (i < bytes.size()) {
         const uchar b = uchar(bytes[i]);
-        if (!isLeadByte(b)) {
+        if (!isCp932LeadByte(b)) {
             text += decodeStrictly(bytes.constData() + i, 1).value_or(QStringLiteral("\u001A"));
             ++i;
         } else if (i + 1 == bytes.size()) {
