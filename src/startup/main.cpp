@@ -27,10 +27,14 @@ int main(int argc, char *argv[])
     int count = int(arguments.size());
     arguments.push_back(nullptr);
     // Qt's own event loop: the calendar needs nothing of GLib's, whose every
-    // turn costs more, and it turns several times a second.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+    // turn costs more, and it turns several times a second. Chosen as the
+    // application is made, and not handed on to the programs it starts.
+    const bool glibChosen = qEnvironmentVariableIsSet("QT_NO_GLIB");
+    if (!glibChosen)
         qputenv("QT_NO_GLIB", "1");
     QApplication app(count, arguments.data());
+    if (!glibChosen)
+        qunsetenv("QT_NO_GLIB");
     QApplication::setApplicationName(QStringLiteral("himekuri"));
     installJapaneseQtTexts(app);
     // A form that is loaded but hidden still keeps the program alive; the

@@ -9,8 +9,8 @@
 #            calendar is active and typing reaches the box, before the line
 #            read from de.txt (①～＼); 書き込む stores both in Shift-JIS; Qt's
 #            Japanese texts are loaded; the banners hand their addresses to a
-#            slow browser, which gets no QT_QPA_PLATFORM, while the clock keeps
-#            going; 閉じる ends the program with status 0.
+#            slow browser, which gets neither QT_QPA_PLATFORM nor QT_NO_GLIB,
+#            while the clock keeps going; 閉じる ends the program with status 0.
 #   drag     a drag on the page's background moves the window by the drag's
 #            distance, and the place stands after midnight; the new page does
 #            not take the keyboard from the program the user is in.
@@ -88,8 +88,8 @@ EOF
     opened() { [[ $(paste -sd' ' "$work/opened" 2>/dev/null) == "$1" ]]; }
     xs_poll 10 opened 'http://www.example.com/ http://www.example.com/bbs/pt.cgi?room=himekuri' ||
         fail "the banners did not hand their addresses to xdg-open ($(paste -sd' ' "$work/opened" 2>/dev/null))"
-    grep -q '^QT_QPA_PLATFORM=' "$work/opener-env" &&
-        fail "the browser was started with $(grep '^QT_QPA_PLATFORM=' "$work/opener-env")"
+    grep -qE '^QT_(QPA_PLATFORM|NO_GLIB)=' "$work/opener-env" &&
+        fail "the browser was started with $(grep -E '^QT_(QPA_PLATFORM|NO_GLIB)=' "$work/opener-env")"
     grep -q '^WAYLAND_DISPLAY=wayland-himekuri-e2e$' "$work/opener-env" ||
         fail "the browser did not get the session's WAYLAND_DISPLAY"
     clock_ticked
