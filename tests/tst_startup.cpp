@@ -229,9 +229,14 @@ void TestStartup::noStoresAndShowsThePicture()
     QVERIFY(m_p->handOver()); // the calendar is up while the question waits
     QVERIFY(m_p->form3->isLoaded());
     QVERIFY(m_p->form1->paneTarget().isEmpty());
+    m_p->form3->window()->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_p->form3->window()));
     click(*m_p->form3, "Command2");
     QCOMPARE(m_p->read("or.txt"), QByteArray("N\r\n"));
     QCOMPARE(m_p->form1->paneTarget(), m_p->path("dntl.gif"));
+    // The keyboard goes back to the calendar's box, not to no window at all.
+    QTRY_VERIFY(m_p->form1->window()->isActiveWindow());
+    QCOMPARE(QApplication::focusWidget(), m_p->form1->control<QWidget>("RichTextBox1"));
 }
 
 void TestStartup::messageBoardRoundTrips_data()

@@ -74,6 +74,17 @@ void Form3::answer(const char *letter)
     }
 }
 
+// Answered over the calendar, the keyboard goes back to it: closing the
+// active window would otherwise leave no window active at all.
+void Form3::leave()
+{
+    const bool answeredHere = window()->isActiveWindow();
+    unload();
+    auto &calendar = runtime().form<Form1>(QStringLiteral("Form1"));
+    if (answeredHere && calendar.isLoaded() && calendar.window()->isVisible())
+        calendar.window()->activateWindow();
+}
+
 void Form3::showInPane(const QString &target)
 {
     auto &calendar = runtime().form<Form1>(QStringLiteral("Form1"));
@@ -89,14 +100,14 @@ void Form3::showInPane(const QString &target)
 void Form3::Command1_Click()
 {
     answer("Y");
-    unload();
+    leave();
     showInPane(QString::fromLatin1(LatestVersionPage));
 }
 
 void Form3::Command2_Click()
 {
     answer("N");
-    unload();
+    leave();
     // The picture at once, rather than an empty pane until the next start.
     const DataPaths paths {runtime().platform().installFolder()};
     showInPane(paths.localPicture());

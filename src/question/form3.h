@@ -25,6 +25,7 @@ private:
     void Command1_Click();
     void Command2_Click();
     void answer(const char *letter);
+    void leave();
     void showInPane(const QString &target);
 };
 
