@@ -211,6 +211,7 @@ int main(int argc, char *argv[])
     runtime.setMessageBoxHandler([](const QString &text, Runtime::MessageKind) {
         say(QStringLiteral("message ")
             + QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+        return false;
     });
     QObject::connect(&runtime, &Runtime::finished, &app, [](int code) {
         say(QStringLiteral("finished %1").arg(code));

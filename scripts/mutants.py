@@ -47,8 +47,28 @@ MUTANTS = [
     ("unbounded-read", "src/startup/datafiles.cpp",
      "while (cr < 0 && content.size() <= FirstLineBound) {", "while (cr < 0) {"),
     ("any-file-opened", "src/startup/datafiles.cpp",
-     "if (const QString refused = os::openRegularFile(file); !refused.isEmpty())",
+     "if (const QString refused = os::openRegularFile(file, &size); !refused.isEmpty())",
      "if (const QString refused = file.open(QIODevice::ReadOnly) ? QString() : file.errorString(); !refused.isEmpty())"),
+    ("picture-opened-by-path", "src/runtime/webbrowser.cpp",
+     "    return os::readRegularFile(path, PictureBound).bytes;",
+     "    QFile file(path);\n    return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;"),
+    ("no-built-in-picture", "src/runtime/webbrowser.cpp",
+     "if (!loadPicture(path) && !m_standIn.isEmpty())", "if (false)"),
+    ("leftover-by-prefix", "src/startup/filesystem.cpp",
+     "if (candidate.size() != prefix.size() + Letters || !candidate.startsWith(prefix))",
+     "if (!candidate.startsWith(prefix))"),
+    ("leftover-of-anyone", "src/startup/filesystem_posix.cpp",
+     "&& info.st_uid == ::geteuid())\n        ::unlink", ")\n        ::unlink"),
+    ("anyones-link-followed", "src/startup/filesystem_posix.cpp",
+     "        if (info.st_uid != user) {\n            return refuse(\n",
+     "        if (false) {\n            return refuse(\n"),
+    ("short-write-trusted", "src/startup/filesystem_posix.cpp",
+     "            done += n;", "            done = bytes.size();"),
+    ("folder-sync-unsaid", "src/startup/filesystem_posix.cpp",
+     "if (error && error != EINVAL && error != ENOTSUP) {", "if (false) {"),
+    ("cut-line-unasked", "src/calendar/form1.cpp", "if (MemoBytesUnread > 0", "if (MemoBytesUnread < 0"),
+    ("box-cuts-silently", "src/runtime/controls.cpp",
+     "return m_box->refuses(input) ? Invalid : Acceptable;", "return Acceptable;"),
     ("leftovers-kept", "src/startup/form2.cpp",
      "    removeLeftoverSaves(paths);", "    (void)paths;"),
     ("wave-dash-unmapped", "src/startup/cp932.cpp",
@@ -60,8 +80,8 @@ MUTANTS = [
     ("yes-stores-n", "src/question/form3.cpp", '    answer("Y");', '    answer("N");'),
     ("warnings-every-day", "src/startup/form2.cpp",
      "    if (std::exchange(WarningsShown, true))\n        return;", ""),
-    ("other-host-lock-held", "src/runtime/singleinstance.cpp",
-     "    return host != machine;", "    return false;"),
+    ("lock-never-held", "src/runtime/singleinstance_unix.cpp",
+     "if (::flock(opened.fd, LOCK_EX | LOCK_NB) == 0) {", "if (true) {"),
     ("line-break-kept", "src/runtime/controls.cpp",
      "if (c == u'\\r' || c == u'\\n' || c == QChar::LineSeparator", "if (c == u'\\r' || c == QChar::LineSeparator"),
     ("label-opaque", "src/runtime/controls.cpp",
@@ -123,7 +143,8 @@ def main():
             if not run("cmake", "--build", str(build), "-j2", cwd=top):
                 print(f"{name:24} caught by the compiler")
                 continue
-            if not run("ctest", "--test-dir", str(build), "-L", "unit", "-j2", "--stop-on-failure", cwd=top):
+            if not run("ctest", "--test-dir", str(build), "-L", "unit|faults", "-j2", "--stop-on-failure",
+                       cwd=top):
                 print(f"{name:24} caught by the unit tests")
             elif not run("ctest", "--test-dir", str(build), "-L", "e2e", "-j2", cwd=top):
                 print(f"{name:24} caught by the end-to-end tests")

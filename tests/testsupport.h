@@ -126,6 +126,7 @@ public:
             messages << text;
             if (onMessageBox)
                 onMessageBox();
+            return answer;
         });
         QObject::connect(runtime.get(), &Runtime::finished, runtime.get(),
                          [this](int code) { exitCode = code; });
@@ -183,6 +184,7 @@ public:
     Form3 *form3 = nullptr;
     QStringList messages;
     std::function<void()> onMessageBox;
+    bool answer = false; // to every question
     std::optional<int> exitCode;
 
 private:

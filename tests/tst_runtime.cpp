@@ -89,8 +89,10 @@ void TestRuntime::init()
     m_a = &m_runtime->addForm(std::make_unique<ProbeForm>(*m_runtime, QStringLiteral("FormA")));
     m_b = &m_runtime->addForm(std::make_unique<ProbeForm>(*m_runtime, QStringLiteral("FormB")));
     m_reports.clear();
-    m_runtime->setMessageBoxHandler(
-        [this](const QString &text, Runtime::MessageKind) { m_reports << text; });
+    m_runtime->setMessageBoxHandler([this](const QString &text, Runtime::MessageKind) {
+        m_reports << text;
+        return false;
+    });
 }
 
 void TestRuntime::cleanup()

@@ -1,58 +1,15 @@
 #include "runtime/controls.h"
 #include "startup/addresses.h"
+#include "startup/datafiles.h"
 #include "testsupport.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QProcess>
 #include <QPushButton>
-#include <QStorageInfo>
+#include <QSignalSpy>
 #include <sys/stat.h>
 
 using namespace himekuri;
-
-namespace {
-
-// A tmpfs of 64 KiB mounted over a folder (as root), filled by dd.
-class SmallDisk
-{
-public:
-    explicit SmallDisk(const QString &folder)
-        : m_folder(folder)
-    {
-        QDir().mkpath(folder);
-        m_mounted = run("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", folder});
-    }
-    ~SmallDisk()
-    {
-        if (m_mounted)
-            run("umount", {m_folder});
-    }
-    bool mounted() const { return m_mounted; }
-    // Leaves that many bytes free.
-    bool fill(qint64 leave) const
-    {
-        const qint64 kib = (QStorageInfo(m_folder).bytesAvailable() - leave) / 1024;
-        return run("dd",
-                   {"if=/dev/zero", "of=" + m_folder + "/filler", "bs=1024",
-                    "count=" + QString::number(kib)})
-            && QStorageInfo(m_folder).bytesAvailable() == leave;
-    }
-
-private:
-    static bool run(const char *program, const QStringList &arguments)
-    {
-        QProcess process;
-        process.start(QString::fromLatin1(program), arguments);
-        return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
-    }
-
-    QString m_folder;
-    bool m_mounted = false;
-};
-
-} // namespace
 
 class TestStartup : public test::ProgramTest
 {
@@ -74,12 +31,9 @@ private Q_SLOTS:
     void messageBoardKeepsTheLastLineRead();
     void lineBreaksNeverEnterTheBox();
     void failedSavesAreToldAndChangeNothing();
-    void fullDiskKeepsTheFilesAndSaysSo_data();
-    void fullDiskKeepsTheFilesAndSaysSo();
 
-    void hostileFilesNeitherHangNorStopTheStart_data();
-    void hostileFilesNeitherHangNorStopTheStart();
-    void leftoverSavesAreRemoved();
+    void typingPastTheBoundIsRefusedAloud();
+    void aLineCutWhenReadIsSavedOnlyWhenTheUserSaysSo();
     void withoutInstallFolderTheCalendarStillRuns();
 
 private:
@@ -334,103 +288,58 @@ void TestStartup::failedSavesAreToldAndChangeNothing()
     QCOMPARE(m_p->form1->paneTarget(), QString::fromLatin1(LatestVersionPage));
 }
 
-void TestStartup::fullDiskKeepsTheFilesAndSaysSo_data()
+// The box never takes more than a save can write and a start read back, and
+// never cuts in silence: a key or a paste that would pass the bound is
+// refused whole, with a beep and a word.
+void TestStartup::typingPastTheBoundIsRefusedAloud()
 {
-    QTest::addColumn<qint64>("free");
-    QTest::addColumn<bool>("firstStart");
-    QTest::newRow("nothing free") << qint64(0) << false;
-    // The picture seeded at the start takes 8 KiB of it.
-    QTest::newRow("12 KiB free, 20 KB to save") << qint64(12288) << false;
-    QTest::newRow("first start, nothing free") << qint64(0) << true;
-}
-
-void TestStartup::fullDiskKeepsTheFilesAndSaysSo()
-{
-    QFETCH(qint64, free);
-    QFETCH(bool, firstStart);
-    SmallDisk disk(m_p->platform.folder);
-    if (!disk.mounted())
-        QSKIP("mounting a tmpfs takes root (CAP_SYS_ADMIN); this run may not");
-    if (!firstStart) {
-        m_p->write("de.txt", "old\r\n");
-        m_p->write("or.txt", "U\r\n");
-    }
-    QVERIFY(disk.fill(free));
-    m_p->start();
-    QVERIFY(m_p->form3->isLoaded()); // asked, whatever could be read
-    QVERIFY(m_p->handOver());
-    // A seed that could not be written whole is not there at all.
-    QVERIFY(!firstStart || !QFile::exists(m_p->path("or.txt")));
-    QFile seeded(m_p->path("dntl.gif"));
-    QVERIFY(!seeded.exists()
-            || seeded.size() == QFileInfo(QStringLiteral(":/assets/dntl.gif")).size());
-
-    const QString typed(20000, u'x');
-    box()->setText(typed);
-    click(*m_p->form1, "Command2");
-    QStringList told = m_p->takeMessages();
-    QCOMPARE(told.size(), 1);
-    QVERIFY(told[0].startsWith(QStringLiteral("伝言板を保存できませんでした。")));
-    QVERIFY(told[0].contains(QStringLiteral("ディスクの空き容量が足りません")));
-    QCOMPARE(m_p->read("de.txt"), firstStart ? QByteArray() : QByteArray("old\r\n"));
-    QCOMPARE(box()->plainText(), typed);
-
-    click(*m_p->form3, "Command1");
-    told = m_p->takeMessages();
-    if (free == 0) {
-        QCOMPARE(told.size(), 1);
-        QVERIFY(told[0].contains(QStringLiteral("ディスクの空き容量が足りません")));
-        QCOMPARE(m_p->read("or.txt"), firstStart ? QByteArray() : QByteArray("U\r\n"));
-    } else {
-        QVERIFY2(told.isEmpty(), qPrintable(told.join(u'\n')));
-        QCOMPARE(m_p->read("or.txt"), QByteArray("Y\r\n"));
-    }
-    const QStringList left = QDir(m_p->platform.folder).entryList(QDir::Files | QDir::Hidden);
-    QVERIFY2(left.filter(QStringLiteral(".txt.")).isEmpty(), qPrintable(left.join(u' ')));
-}
-
-void TestStartup::hostileFilesNeitherHangNorStopTheStart_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("kind");
-    for (const char *file : {"de.txt", "or.txt"}) {
-        for (const char *kind : {"fifo", "zero"})
-            QTest::addRow("%s at %s", kind, file) << QString(file) << QString(kind);
-    }
-}
-
-void TestStartup::hostileFilesNeitherHangNorStopTheStart()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, kind);
-    m_p->write("de.txt", "kept\r\n");
-    m_p->write("or.txt", "N\r\n");
-    const QString path = m_p->path(qPrintable(file));
-    QFile::remove(path);
-    if (kind == u"fifo")
-        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-    else
-        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
-    m_p->start();
-    QVERIFY(m_p->handOver());
-    // What could not be read falls back as a missing file does.
-    QCOMPARE(box()->plainText(), file == u"de.txt" ? QString() : QStringLiteral("kept"));
-    QCOMPARE(m_p->form3->isLoaded(), file == u"or.txt");
-}
-
-void TestStartup::leftoverSavesAreRemoved()
-{
-    const char *ours[] = {"de.txt.Ab12Cd", "or.txt.zzzzzz"};
-    const char *others[] = {"de.txt.bak", "notes.txt.Ab12Cd", "de.txt.Ab12Cd7", "de.txt"};
-    for (const char *name : ours)
-        m_p->write(name, "cut short");
-    for (const char *name : others)
-        m_p->write(name, "mine");
     m_p->start("N");
-    for (const char *name : ours)
-        QVERIFY2(!QFile::exists(m_p->path(name)), name);
-    for (const char *name : others)
-        QCOMPARE(m_p->read(name), QByteArray("mine"));
+    RichTextBox *edit = box();
+    QSignalSpy refused(edit, &RichTextBox::inputRefused);
+    const QString full = QString(FirstLineBound - 2, u'x') + u'日'; // the bound in bytes
+    edit->setText(full);
+    edit->setFocus();
+    edit->end(false);
+    QTest::keyClicks(edit, QStringLiteral("y"));
+    QCOMPARE(edit->text(), full);
+    QTRY_COMPARE(refused.size(), 1);
+    QTest::keyClick(edit, Qt::Key_Backspace); // 日 out, two bytes free
+    QTest::keyClicks(edit, QStringLiteral("ab"));
+    QCOMPARE(edit->text(), full.chopped(1) + QStringLiteral("ab"));
+
+    edit->clear();
+    QApplication::clipboard()->setText(QString(FirstLineBound + 10, u'z'));
+    edit->paste();
+    QVERIFY(edit->text().isEmpty()); // not cut to what fits
+    QTRY_COMPARE(refused.size(), 2);
+    QApplication::clipboard()->setText(QString(FirstLineBound / 2, u'字'));
+    edit->paste();
+    QCOMPARE(edit->text().size(), FirstLineBound / 2);
+    click(*m_p->form1, "Command2");
+    QCOMPARE(m_p->read("de.txt").size(), FirstLineBound + 2);
+}
+
+// A line cut at the bound when read is saved back cut only when the user
+// says yes to losing the rest.
+void TestStartup::aLineCutWhenReadIsSavedOnlyWhenTheUserSaysSo()
+{
+    const QByteArray line = QByteArray(100'000, 'a') + "\r\nsecond line\r\n";
+    m_p->write("de.txt", line);
+    m_p->start("N");
+    QCOMPARE(box()->plainText().size(), FirstLineBound);
+    click(*m_p->form1, "Command2");
+    QStringList asked = m_p->takeMessages();
+    QCOMPARE(asked.size(), 1);
+    QVERIFY(asked[0].contains(QStringLiteral("65,536")));
+    QVERIFY(asked[0].contains(QStringLiteral("34,479"))); // 100,015 bytes less those kept
+    QCOMPARE(m_p->read("de.txt"), line);
+
+    m_p->answer = true;
+    click(*m_p->form1, "Command2");
+    QCOMPARE(m_p->takeMessages().size(), 1);
+    QCOMPARE(m_p->read("de.txt"), QByteArray(FirstLineBound, 'a') + "\r\n");
+    click(*m_p->form1, "Command2"); // nothing more to lose: not asked again
+    QVERIFY(m_p->takeMessages().isEmpty());
 }
 
 // What the start found and lives with is said once, with the calendar up;

@@ -2,6 +2,7 @@
 // current drive, the stacking modes, and the pane's web-browser control.
 
 #include "runtime/platform.h"
+#include "runtime/singleinstance.h"
 #include "runtime/webbrowser.h"
 
 #include <QDir>
@@ -22,6 +23,7 @@ private Q_SLOTS:
     void stackingNeverMovesOrActivates();
     void paneHostsTheSystemsBrowser();
     void paneGivesItsPictureWhereNoBrowserRuns();
+    void oneCopyPerSessionByTheKernelsMutex();
 };
 
 void TestWindows::installFolderIsOnTheCurrentDrive()
@@ -97,6 +99,17 @@ void TestWindows::paneGivesItsPictureWhereNoBrowserRuns()
     pane->Navigate(QStringLiteral("http://127.0.0.1:9/"));
     QTRY_COMPARE(pane->grab().toImage().pixelColor(5, 5), QColor(Qt::red));
     QVERIFY(!pane->findChild<QWidget *>(QStringLiteral("webHost")));
+}
+
+// The session's mutex: held while its holder lives, gone with it.
+void TestWindows::oneCopyPerSessionByTheKernelsMutex()
+{
+    auto first = std::make_unique<SingleInstance>(QStringList {});
+    QCOMPARE(first->state(), SingleInstance::State::Alone);
+    QVERIFY(first->lockPath().startsWith(QStringLiteral("Local\\himekuri-S-1-")));
+    QCOMPARE(SingleInstance({}).state(), SingleInstance::State::AnotherRunning);
+    first.reset();
+    QCOMPARE(SingleInstance({}).state(), SingleInstance::State::Alone);
 }
 
 QTEST_MAIN(TestWindows)

@@ -9,12 +9,15 @@
 #include "runtime/platform.h"
 #include "runtime/webbrowser.h"
 #include "startup/addresses.h"
+#include "startup/cp932.h"
 #include "startup/datafiles.h"
 
 #include <QAction>
+#include <QDir>
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QIcon>
+#include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -73,8 +76,9 @@ QWidget *Form1::createView()
 
     runTimers(buildControls(client, form1Controls()));
     fitDigitsToBox(client->findChild<Label *>(QStringLiteral("Label5")));
-    client->findChild<WebBrowser *>(QStringLiteral("WebBrowser1"))
-        ->setFallbackPicture(DataPaths {runtime().platform().installFolder()}.localPicture());
+    auto *pane = client->findChild<WebBrowser *>(QStringLiteral("WebBrowser1"));
+    pane->setFallbackPicture(DataPaths {runtime().platform().installFolder()}.localPicture());
+    pane->setStandInPicture(QStringLiteral(":/assets/dntl.gif"));
 
     // The menu is never shown as a menu bar; a right click on the page pops it up.
     auto *menu = new QMenu(QStringLiteral("メニュー"), client);
@@ -130,7 +134,11 @@ QWidget *Form1::createView()
 
     auto *box = client->findChild<RichTextBox *>(QStringLiteral("RichTextBox1"));
     // No more than a line of the file can bring back.
-    box->setMaxLength(int(FirstLineBound));
+    const QLocale japanese(QLocale::Japanese);
+    box->setLengthLimit(
+        FirstLineBound, cp932Size,
+        QStringLiteral("伝言板に書けるのは %1 バイト（半角 %1 文字、全角 %2 文字）までです")
+            .arg(japanese.toString(FirstLineBound), japanese.toString(FirstLineBound / 2)));
     box->setFocus();
     return window;
 }
@@ -188,6 +196,7 @@ void Form1::loadMessageBoard()
             throw HandlerFailure(read.reason);
         MemoLine = *read.line;
         MemoLineEnd = read.lineEnd;
+        MemoBytesUnread = read.bytesLeftUnread;
     });
     rt.tryStatement([&] {
         control<RichTextBox>("RichTextBox1")->setPlainText(MemoLine);
@@ -199,16 +208,31 @@ void Form1::Command2_Click()
 {
     const DataPaths paths {runtime().platform().installFolder()};
     const QString text = control<RichTextBox>("RichTextBox1")->plainText();
+    // The file held more than was read: a save drops the rest, which only the
+    // user may decide.
+    if (MemoBytesUnread > 0
+        && !runtime().ask(
+            QStringLiteral("伝言板のファイル %1 は長すぎるため、最初の %2 バイトだけを"
+                           "読み込みました。\n書き込むと、読み込まなかった残りの %3 "
+                           "バイトは失われます。\n\n書き込みますか？")
+                .arg(QDir::toNativeSeparators(paths.messageBoard()),
+                     QLocale(QLocale::Japanese).toString(FirstLineBound),
+                     QLocale(QLocale::Japanese).toString(MemoBytesUnread))))
+        return;
     // Saved unchanged, the line goes back exactly as it was read.
     const WriteResult written = replaceContent(paths.messageBoard(), text,
                                                text == MemoLine ? MemoLineEnd : QByteArray(CrLf));
-    if (written.ok())
+    if (written.ok()) {
         m_memoAsStored = text;
+        MemoBytesUnread = 0;
+    }
     // The text stays in the box: the user can mend it and try again.
     if (!written.ok()) {
         runtime().messageBox(
             saveFailureMessage(QStringLiteral("伝言板"), paths.messageBoard(), written),
             Runtime::MessageKind::Warning);
+    } else if (!written.warning.isEmpty()) {
+        runtime().messageBox(written.warning, Runtime::MessageKind::Warning);
     }
 }
 

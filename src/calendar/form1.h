@@ -68,6 +68,8 @@ private:
     QString TodayKey;
     QString MemoLine;
     QByteArray MemoLineEnd = "\r\n";
+    // The file's bytes that were not read with the line (it was cut).
+    qint64 MemoBytesUnread = 0;
     QString PaneTarget;
     // Typed but not saved when the day changed; the next load shows it again.
     std::optional<QString> UnsavedMemo;

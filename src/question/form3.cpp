@@ -71,6 +71,8 @@ void Form3::answer(const char *letter)
         runtime().messageBox(
             saveFailureMessage(QStringLiteral("設定"), paths.preference(), written),
             Runtime::MessageKind::Warning);
+    } else if (!written.warning.isEmpty()) {
+        runtime().messageBox(written.warning, Runtime::MessageKind::Warning);
     }
 }
 

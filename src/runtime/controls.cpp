@@ -12,8 +12,10 @@
 #include <QPointer>
 #include <QRawFont>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QValidator>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace himekuri {
@@ -339,12 +341,13 @@ void Picture::mouseReleaseEvent(QMouseEvent *event)
         Q_EMIT clicked();
 }
 
-namespace {
-
 class OneLineValidator final : public QValidator
 {
 public:
-    using QValidator::QValidator;
+    explicit OneLineValidator(RichTextBox *box)
+        : QValidator(box)
+        , m_box(box)
+    { }
 
     State validate(QString &input, int &) const override
     {
@@ -354,25 +357,64 @@ public:
                 || c == QChar::ParagraphSeparator)
                 c = u' ';
         }
-        return Acceptable;
+        // Invalid makes the line edit undo the edit as a whole, where its own
+        // maximum length would cut a paste short without a word.
+        return m_box->refuses(input) ? Invalid : Acceptable;
     }
-};
 
-} // namespace
+private:
+    RichTextBox *m_box;
+};
 
 RichTextBox::RichTextBox(QWidget *parent)
     : QLineEdit(parent)
 {
     setValidator(new OneLineValidator(this));
+    // The text before an edit: the validator sees the line edit's text already changed.
+    connect(this, &QLineEdit::textChanged, this, [this](const QString &text) { m_before = text; });
 }
 
 void RichTextBox::setPlainText(const QString &text)
 {
     m_setText = text;
+    m_setting = true;
     setText(text);
+    m_setting = false;
     m_shownText = QLineEdit::text();
     // A line longer than the box is read from its start.
     setCursorPosition(0);
+}
+
+void RichTextBox::setLengthLimit(qsizetype limit, Measure measure, const QString &words)
+{
+    m_limit = limit;
+    m_measure = measure;
+    m_refusal = words;
+    // Never the line edit's own silent cut: one character more than any text
+    // the limit lets through reaches the validator.
+    setMaxLength(int(std::min<qsizetype>(limit + 1, std::numeric_limits<int>::max())));
+}
+
+// Only an edit that makes the text longer is refused; what the program sets
+// itself, and the text as it stands, always pass.
+bool RichTextBox::refuses(QStringView text) const
+{
+    if (m_setting || !m_measure || text.size() <= m_before.size() || m_measure(text) <= m_limit)
+        return false;
+    if (!m_refusalDue) {
+        const_cast<RichTextBox *>(this)->m_refusalDue = true;
+        QMetaObject::invokeMethod(const_cast<RichTextBox *>(this), &RichTextBox::sayRefused,
+                                  Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void RichTextBox::sayRefused()
+{
+    m_refusalDue = false;
+    QApplication::beep();
+    QToolTip::showText(mapToGlobal(QPoint(0, height())), m_refusal, this, {}, 4000);
+    Q_EMIT inputRefused();
 }
 
 QString RichTextBox::plainText() const

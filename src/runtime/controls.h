@@ -121,9 +121,27 @@ public:
     void setPlainText(const QString &text);
     QString plainText() const;
 
+    // Typing or pasting that would make the text longer than the limit, by
+    // the given measure, is refused whole: the box beeps and says the words.
+    using Measure = qsizetype (*)(QStringView text);
+    void setLengthLimit(qsizetype limit, Measure measure, const QString &words);
+
+Q_SIGNALS:
+    void inputRefused();
+
 private:
+    friend class OneLineValidator;
+    bool refuses(QStringView text) const;
+    void sayRefused();
+
     QString m_setText;
     QString m_shownText;
+    QString m_before;
+    qsizetype m_limit = -1;
+    Measure m_measure = nullptr;
+    QString m_refusal;
+    bool m_setting = false;
+    bool m_refusalDue = false;
 };
 
 // A top-level window whose background is a picture at natural size from the

@@ -1,5 +1,7 @@
 #include "platform.h"
 
+#include "startup/filesystem.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
@@ -9,10 +11,8 @@ namespace himekuri {
 
 SystemPlatform::SystemPlatform()
     : m_installFolder(findInstallFolder())
-    , m_instance(machineName())
-{
-    takeLock();
-}
+    , m_instance(SingleInstance::sessionFolders(m_installFolder))
+{ }
 
 bool SystemPlatform::anotherCopyRunning() const
 {
@@ -25,6 +25,11 @@ QStringList SystemPlatform::startupWarnings() const
     if (m_installFolder.isEmpty()) {
         warnings << QStringLiteral("ホームフォルダーが見つかりません。伝言板と設定のファイルは"
                                    "読むことも保存することもできません。");
+    }
+    if (const QString open = os::folderOthersCanWrite(m_installFolder); !open.isEmpty()) {
+        warnings << QStringLiteral("フォルダー %1 にはほかのユーザーも書き込めます。"
+                                   "ほかのユーザーが伝言板や設定のファイルを置き換えられます。")
+                        .arg(QDir::toNativeSeparators(open));
     }
     if (m_instance.state() == SingleInstance::State::Unknown) {
         warnings << QStringLiteral("ほかにカレンダーが起動していないことを確かめられませんでした。"

@@ -72,11 +72,8 @@ public:
 
 private:
     static QString findInstallFolder();
-    static QString machineName();
     // The window system's side of restack(); Qt's flags already say the same.
     void stack(QWidget *window, StackPlace place) const;
-    // In a folder of the user's own, never one shared with another user.
-    void takeLock();
 
     QString m_installFolder;
     SingleInstance m_instance;

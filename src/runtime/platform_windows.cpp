@@ -23,22 +23,6 @@ QString SystemPlatform::findInstallFolder()
     return top + QStringLiteral("Program Files/Tesrava/");
 }
 
-// What QLockFile writes on Windows: the computer name, not the DNS host name.
-QString SystemPlatform::machineName()
-{
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    return GetComputerNameW(name, &size) ? QString::fromWCharArray(name, int(size)) : QString();
-}
-
-// The temporary folder is the user's own on Windows; the install folder when
-// it cannot hold the lock.
-void SystemPlatform::takeLock()
-{
-    if (!m_instance.take(QDir::tempPath()) && QDir().mkpath(m_installFolder))
-        m_instance.take(m_installFolder);
-}
-
 void SystemPlatform::stack(QWidget *window, StackPlace place) const
 {
     constexpr UINT flags = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;

@@ -1,16 +1,11 @@
 #include "platform.h"
+#include "startup/filesystem.h"
 
 #include <QAbstractNativeEventFilter>
-#include <QDir>
-#include <QFile>
 #include <QGuiApplication>
-#include <QSysInfo>
 #include <QWidget>
 #include <QWindow>
 #include <algorithm>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 // Last: Xlib's macros (None, Bool, Status...) would clash with Qt's names.
@@ -20,72 +15,14 @@
 
 namespace himekuri {
 
-namespace {
-
-// Only the user can put files there: another user cannot lay a lock in
-// advance that keeps the calendar from starting.
-bool isPrivateFolder(const QString &path)
-{
-    struct stat info
-    {
-    };
-    return QDir::isAbsolutePath(path) && ::stat(QFile::encodeName(path).constData(), &info) == 0
-        && S_ISDIR(info.st_mode) && info.st_uid == ::geteuid()
-        && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
-}
-
-QString homeFolder()
-{
-    const QString home = qEnvironmentVariable("HOME");
-    if (QDir::isAbsolutePath(home))
-        return QDir::cleanPath(home);
-    // Started without HOME (a service, a bare "env -i"): the user database knows.
-    if (const passwd *user = ::getpwuid(::geteuid()); user && user->pw_dir) {
-        const QString fromDatabase = QFile::decodeName(user->pw_dir);
-        if (QDir::isAbsolutePath(fromDatabase))
-            return QDir::cleanPath(fromDatabase);
-    }
-    return {};
-}
-
-} // namespace
-
 // Without drive letters the home folder stands for the top of the drive;
 // never the root of the file system.
 QString SystemPlatform::findInstallFolder()
 {
-    const QString home = homeFolder();
+    const QString home = os::homeFolder();
     return home.isEmpty() || home == QLatin1String("/")
         ? QString()
         : home + QStringLiteral("/Program Files/Tesrava/");
-}
-
-QString SystemPlatform::machineName()
-{
-    return QSysInfo::machineHostName();
-}
-
-// The session's runtime folder; else a folder of the calendar's own in the
-// user's cache; else the install folder. A folder is made only when its turn comes.
-void SystemPlatform::takeLock()
-{
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (isPrivateFolder(runtime) && m_instance.take(runtime))
-        return;
-    const QString home = homeFolder();
-    QString cache = qEnvironmentVariable("XDG_CACHE_HOME");
-    if (!QDir::isAbsolutePath(cache) && !home.isEmpty())
-        cache = home + QStringLiteral("/.cache");
-    if (QDir::isAbsolutePath(cache)) {
-        const QString own = cache + QStringLiteral("/himekuri");
-        ::mkdir(QFile::encodeName(cache).constData(), 0700);
-        ::mkdir(QFile::encodeName(own).constData(), 0700);
-        if (isPrivateFolder(cache) && isPrivateFolder(own) && m_instance.take(own))
-            return;
-    }
-    if (!m_installFolder.isEmpty() && QDir().mkpath(m_installFolder)
-        && isPrivateFolder(m_installFolder))
-        m_instance.take(m_installFolder);
 }
 
 namespace {

@@ -25,15 +25,21 @@ struct ProgramEnded
 {
 };
 
-void showMessageBox(const QString &text, Runtime::MessageKind kind)
+bool showMessageBox(const QString &text, Runtime::MessageKind kind)
 {
-    const QMessageBox::Icon icon = kind == Runtime::MessageKind::Failure ? QMessageBox::Critical
-        : kind == Runtime::MessageKind::Warning                          ? QMessageBox::Warning
-                                                                         : QMessageBox::NoIcon;
-    QMessageBox box(icon, Runtime::applicationTitle(), text, QMessageBox::Ok);
+    using Kind = Runtime::MessageKind;
+    const QMessageBox::Icon icon = kind == Kind::Failure ? QMessageBox::Critical
+        : kind == Kind::Warning                          ? QMessageBox::Warning
+        : kind == Kind::Question                         ? QMessageBox::Question
+                                                         : QMessageBox::NoIcon;
+    const bool question = kind == Kind::Question;
+    QMessageBox box(icon, Runtime::applicationTitle(), text,
+                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+    if (question)
+        box.setDefaultButton(QMessageBox::No);
     // The text may hold what the user typed or a file held: never markup.
     box.setTextFormat(Qt::PlainText);
-    box.exec();
+    return box.exec() == QMessageBox::Yes;
 }
 
 } // namespace
@@ -135,6 +141,14 @@ void Runtime::messageBox(const QString &text, MessageKind kind)
     m_messageBox(text, kind);
     if (m_ended && m_handlerDepth > 0)
         throw ProgramEnded {};
+}
+
+bool Runtime::ask(const QString &text)
+{
+    const bool yes = m_messageBox(text, MessageKind::Question);
+    if (m_ended && m_handlerDepth > 0)
+        throw ProgramEnded {};
+    return yes;
 }
 
 void Runtime::setMessageBoxHandler(MessageBoxHandler handler)

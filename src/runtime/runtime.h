@@ -32,8 +32,9 @@ class Runtime final : public QObject
     Q_OBJECT
 
 public:
-    enum class MessageKind { Information, Warning, Failure };
-    using MessageBoxHandler = std::function<void(const QString &text, MessageKind kind)>;
+    enum class MessageKind { Information, Warning, Failure, Question };
+    // Returns the answer to a question: true for Yes.
+    using MessageBoxHandler = std::function<bool(const QString &text, MessageKind kind)>;
 
     Runtime(const Clock &clock, const Platform &platform, QObject *parent = nullptr);
     ~Runtime() override;
@@ -73,6 +74,8 @@ public:
     // input away from every other window until it is dismissed. Handlers of
     // other events (timers) still run meanwhile.
     void messageBox(const QString &text, MessageKind kind = MessageKind::Information);
+    // The same with Yes and No, No the default; true for Yes.
+    bool ask(const QString &text);
     // Where message boxes go; tests read them instead of showing them.
     void setMessageBoxHandler(MessageBoxHandler handler);
 

@@ -1,16 +1,15 @@
 #pragma once
 
 #include <QString>
-#include <memory>
-
-class QLockFile;
+#include <QStringList>
 
 namespace himekuri {
 
-// One running copy of the program, told by a lock file held for as long as
-// the program runs. Only a lock that a live copy on this machine holds keeps
-// another copy from running: a lock left over by a dead copy, an empty or
-// garbled one, or one from another machine is taken over.
+// One running copy of the program per user session, told by a lock that the
+// operating system holds for as long as the copy lives and drops when it
+// ends, however it ends: a kernel file lock on Linux, a named mutex of the
+// user's session on Windows. Nothing is ever left over to judge or take over,
+// so no process id, host name or age is looked at.
 class SingleInstance final
 {
 public:
@@ -20,31 +19,31 @@ public:
         Unknown, // no lock could be made anywhere: see problem()
     };
 
-    // The machine's name as the lock file has it (QLockFile writes the host
-    // name on Unix, the computer name on Windows).
-    explicit SingleInstance(const QString &machineName);
+    // Takes the lock in the first of the folders that can hold one (Linux);
+    // Windows keeps it in the session and needs no folder.
+    explicit SingleInstance(const QStringList &folders);
     ~SingleInstance();
+    SingleInstance(const SingleInstance &) = delete;
+    SingleInstance &operator=(const SingleInstance &) = delete;
 
-    // Tries to take the lock in the folder. True once the answer is known
-    // (ours, or another copy's); false when the lock cannot be made there,
-    // so that the next folder can have its turn.
-    bool take(const QString &folder);
+    // Where this user's lock lives, the same folders whatever the environment
+    // of the start says, as long as it is the same session; the data folder
+    // is the last resort.
+    static QStringList sessionFolders(const QString &dataFolder);
 
     State state() const { return m_state; }
-    // The lock's file, or where it was first tried.
+    // The lock that was taken or found held, or the first place tried.
     QString lockPath() const { return m_path; }
-    // Why the lock could not be made.
+    // Why no lock could be made.
     QString problem() const { return m_problem; }
 
     static constexpr char FileName[] = "himekuri.lock";
 
 private:
-    std::unique_ptr<QLockFile> m_lock;
     State m_state = State::Unknown;
     QString m_path;
     QString m_problem;
-    bool m_tried = false;
-    QString m_machine;
+    qintptr m_handle = -1; // the descriptor or handle that holds the lock
 };
 
 } // namespace himekuri

@@ -1,8 +1,14 @@
 #include "webbrowser.h"
 
+#include "startup/datafiles.h"
+#include "startup/filesystem.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QMovie>
 #include <QPainter>
+#include <optional>
 
 namespace himekuri {
 
@@ -15,6 +21,22 @@ bool isPage(const QUrl &url)
         return !url.host().isEmpty();
     // A file URL may name a page as well as a picture: the engine shows either.
     return scheme == QLatin1String("file");
+}
+
+// A picture larger than this on either side is no picture for a pane of
+// 249 x 81 pixels, but a way to make the calendar take hundreds of megabytes.
+constexpr int PictureSideBound = 4096;
+
+// A picture is read whole, the one safe way, and decoded from memory: Qt
+// opening the path itself would wait for ever on a FIFO in its place.
+std::optional<QByteArray> pictureBytes(const QString &path)
+{
+    if (path.startsWith(u':')) { // built into the program
+        QFile resource(path);
+        return resource.open(QIODevice::ReadOnly) ? std::optional(resource.readAll())
+                                                  : std::nullopt;
+    }
+    return os::readRegularFile(path, PictureBound).bytes;
 }
 
 } // namespace
@@ -40,6 +62,11 @@ void WebBrowser::setHelperProgram(const QString &program)
 void WebBrowser::setFallbackPicture(const QString &path)
 {
     m_fallback = path;
+}
+
+void WebBrowser::setStandInPicture(const QString &path)
+{
+    m_standIn = path;
 }
 
 void WebBrowser::Navigate(const QString &target)
@@ -74,19 +101,42 @@ void WebBrowser::showPicture(const QString &path)
 
     if (path.isEmpty())
         return;
-    QImageReader reader(path);
-    if (!reader.canRead())
-        return; // A missing or unreadable picture leaves the pane empty.
+    // A picture that cannot be shown (missing, not a file, too big, not a
+    // picture) gives the one built into the program, not an empty pane.
+    if (!loadPicture(path) && !m_standIn.isEmpty())
+        loadPicture(m_standIn);
+}
+
+bool WebBrowser::loadPicture(const QString &path)
+{
+    const std::optional<QByteArray> bytes = pictureBytes(path);
+    if (!bytes)
+        return false;
+    auto *buffer = new QBuffer(this);
+    buffer->setData(*bytes);
+    buffer->open(QIODevice::ReadOnly);
+    QImageReader reader(buffer);
+    const QSize size = reader.size();
+    if (!reader.canRead() || !size.isValid() || size.width() > PictureSideBound
+        || size.height() > PictureSideBound) {
+        delete buffer;
+        return false;
+    }
     if (reader.supportsAnimation() && reader.imageCount() != 1) {
-        m_movie = new QMovie(path, QByteArray(), this);
+        buffer->seek(0);
+        m_movie = new QMovie(buffer, reader.format(), this);
+        buffer->setParent(m_movie);
         m_movie->setCacheMode(QMovie::CacheNone);
         connect(m_movie, &QMovie::frameChanged, this, [this] { update(); });
         m_movie->start();
-        return;
+        return true;
     }
     const QImage image = reader.read();
-    if (!image.isNull())
-        m_picture = QPixmap::fromImage(image);
+    delete buffer;
+    if (image.isNull())
+        return false;
+    m_picture = QPixmap::fromImage(image);
+    return true;
 }
 
 // The page is tried again by the next Navigate, which a new page of the

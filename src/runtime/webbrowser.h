@@ -38,6 +38,8 @@ public:
     // What the pane shows where a page cannot be shown: no network, an
     // unknown host, an error status, an engine that cannot run.
     void setFallbackPicture(const QString &path);
+    // What it shows where a picture cannot be shown.
+    void setStandInPicture(const QString &path);
 
     // The web engine's side, one per platform.
     class Page;
@@ -49,6 +51,7 @@ protected:
 private:
     void showTarget();
     void showPicture(const QString &path);
+    bool loadPicture(const QString &path);
     void showFallback();
     void clearPicture();
 
@@ -57,6 +60,7 @@ private:
     QPixmap m_picture;
     QMovie *m_movie = nullptr;
     QString m_fallback;
+    QString m_standIn;
     std::unique_ptr<Page> m_page;
 };
 

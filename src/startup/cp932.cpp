@@ -44,6 +44,14 @@ QString decodeCp932(const QByteArray &bytes)
     return text;
 }
 
+qsizetype cp932Size(QStringView text)
+{
+    qsizetype size = 0;
+    for (const QChar c : text)
+        size += c.unicode() < 0x80 || (c.unicode() >= 0xFF61 && c.unicode() <= 0xFF9F) ? 1 : 2;
+    return size;
+}
+
 Cp932Encoded encodeCp932(const QString &text)
 {
     const QString mapped = windowsLookAlikes(text);

@@ -30,6 +30,11 @@ struct Cp932Encoded
     bool ok() const { return unencodable.isEmpty(); }
 };
 
+// How many bytes the text takes in code page 932: one for ASCII and
+// half-width katakana, two for the rest (characters it cannot hold count
+// as two; a save refuses them anyway).
+qsizetype cp932Size(QStringView text);
+
 // Look-alikes that Linux input methods type are stored as the characters
 // Windows uses for them (U+301C as U+FF5E, U+2212 as U+FF0D, ...).
 Cp932Encoded encodeCp932(const QString &text);

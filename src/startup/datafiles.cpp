@@ -6,8 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QSaveFile>
 
 namespace himekuri {
 
@@ -25,73 +23,32 @@ QString noFolder()
     return QStringLiteral("データのフォルダーがありません（ホームフォルダーが見つかりません）");
 }
 
-QString describe(int error, const QString &systemText)
+// Every step checked, the bytes on the disk before they take the file's place.
+WriteResult putInPlace(const QString &path, const QByteArray &bytes, os::FileReplacer::Mode mode,
+                       os::FileReplacer *replacer = nullptr)
 {
-    return os::isDiskFull(error) ? QStringLiteral("ディスクの空き容量が足りません") : systemText;
+    std::unique_ptr<os::FileReplacer> own;
+    if (!replacer) {
+        own = os::makeFileReplacer();
+        replacer = own.get();
+    }
+    if (replacer->open(path, mode) && replacer->write(bytes) == bytes.size() && replacer->flush()
+        && replacer->commit())
+        return {{}, replacer->warning()};
+    const QString reason = replacer->failure();
+    replacer->cancel();
+    return {reason.isEmpty() ? QStringLiteral("書き込みが最後まで終わりませんでした") : reason, {}};
 }
-
-// QSaveFile alone is not enough: on a full disk Qt 6.4 renames a temporary
-// file whose buffered write failed over the old file. Every step is checked
-// here, and the bytes are on the disk before the rename.
-class SaveFileReplacer final : public FileReplacer
-{
-public:
-    bool open(const QString &path) override
-    {
-        m_file.emplace(path);
-        return check(m_file->open(QIODevice::WriteOnly));
-    }
-    qint64 write(const QByteArray &bytes) override
-    {
-        const qint64 written = m_file->write(bytes);
-        check(written == bytes.size());
-        return written;
-    }
-    bool flush() override
-    {
-        return check(os::syncToDisk(*m_file) && m_file->error() == QFileDevice::NoError);
-    }
-    bool commit() override
-    {
-        if (!check(m_file->commit()))
-            return false;
-        os::syncFolder(QFileInfo(m_file->fileName()).absolutePath());
-        return true;
-    }
-    void cancel() override
-    {
-        if (!m_file)
-            return;
-        m_file->cancelWriting();
-        m_file.reset(); // removes the temporary file
-    }
-    QString failure() const override { return m_failure; }
-
-private:
-    bool check(bool ok)
-    {
-        if (!ok && m_failure.isEmpty())
-            m_failure = describe(os::lastError(), m_file->errorString());
-        return ok;
-    }
-
-    std::optional<QSaveFile> m_file;
-    QString m_failure;
-};
 
 } // namespace
-
-std::unique_ptr<FileReplacer> makeFileReplacer()
-{
-    return std::make_unique<SaveFileReplacer>();
-}
 
 ReadResult readFirstLine(const QString &path)
 {
     if (!isUsable(path))
         return {std::nullopt, {}, noFolder()};
     QFile file(path);
-    if (const QString refused = os::openRegularFile(file); !refused.isEmpty())
+    qint64 size = 0;
+    if (const QString refused = os::openRegularFile(file, &size); !refused.isEmpty())
         return {std::nullopt, {}, refused};
 
     // Up to the first CR and the byte after it, and never past the bound.
@@ -120,20 +77,21 @@ ReadResult readFirstLine(const QString &path)
     }
     if (content.size() > FirstLineBound) {
         const QByteArray cut = content.left(FirstLineBound);
-        return {decodeCp932(cut.left(wholeCharacters(cut))), CrLf, {}};
+        const qsizetype kept = wholeCharacters(cut);
+        return {decodeCp932(cut.left(kept)), CrLf, {}, std::max<qint64>(size - kept, 1)};
     }
     return {decodeCp932(content), {}, {}};
 }
 
 WriteResult replaceContent(const QString &path, const QString &text, const QByteArray &lineEnd,
-                           FileReplacer *replacer)
+                           os::FileReplacer *replacer)
 {
     if (!isUsable(path))
         return {noFolder(), {}};
     const Cp932Encoded encoded = encodeCp932(text);
     if (!encoded.ok())
         return {QStringLiteral("Shift-JIS で保存できない文字があります: ") + encoded.unencodable,
-                encoded.unencodable};
+                {}};
     const QByteArray bytes = encoded.bytes + lineEnd;
     // What could not be read back whole is not written.
     const qsizetype cr = bytes.indexOf('\r');
@@ -148,17 +106,10 @@ WriteResult replaceContent(const QString &path, const QString &text, const QByte
             QStringLiteral("フォルダー %1 を作成できません").arg(QDir::toNativeSeparators(folder)),
             {}};
 
-    std::unique_ptr<FileReplacer> own;
-    if (!replacer) {
-        own = makeFileReplacer();
-        replacer = own.get();
-    }
-    if (replacer->open(path) && replacer->write(bytes) == bytes.size() && replacer->flush()
-        && replacer->commit())
-        return {};
-    const QString reason = replacer->failure();
-    replacer->cancel();
-    return {reason.isEmpty() ? QStringLiteral("書き込みが最後まで終わりませんでした") : reason, {}};
+    const os::SaveTarget target = os::saveTarget(path);
+    if (target.path.isEmpty())
+        return {target.refusal, {}};
+    return putInPlace(target.path, bytes, os::FileReplacer::Mode::Replace, replacer);
 }
 
 QString saveFailureMessage(const QString &what, const QString &path, const WriteResult &result)
@@ -171,31 +122,21 @@ bool createIfMissing(const QString &path, const QByteArray &bytes)
 {
     if (!isUsable(path) || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
-    QFile file(path);
-    // NewOnly: a file that appeared meanwhile is left alone.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-        return false;
-    const bool written = file.write(bytes) == bytes.size() && os::syncToDisk(file);
-    file.close();
-    if (written && file.error() == QFileDevice::NoError)
-        return true;
-    file.remove();
-    return false;
+    return putInPlace(path, bytes, os::FileReplacer::Mode::CreateOnly).ok();
 }
 
 void removeLeftoverSaves(const DataPaths &paths)
 {
     if (paths.folder.isEmpty())
         return;
-    // QSaveFile's temporary files: the file's name and six letters or digits.
-    static const QRegularExpression temporary(QStringLiteral("^(de|or)\\.txt\\.[A-Za-z0-9]{6}$"));
-    const QFileInfoList entries =
-        QDir(paths.folder)
-            .entryInfoList({QStringLiteral("de.txt.*"), QStringLiteral("or.txt.*")},
-                           QDir::Files | QDir::Hidden | QDir::NoSymLinks);
-    for (const QFileInfo &entry : entries) {
-        if (temporary.match(entry.fileName()).hasMatch())
-            QFile::remove(entry.filePath());
+    const QStringList names =
+        QDir(paths.folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        for (const QString &file :
+             {paths.messageBoard(), paths.preference(), paths.localPicture()}) {
+            if (os::isTemporaryName(name, QFileInfo(file).fileName()))
+                os::removeOwnFile(paths.folder + name);
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "filesystem.h"
+
 #include <QString>
 #include <memory>
 #include <optional>
@@ -32,11 +34,17 @@ inline constexpr char CrLf[] = "\r\n";
 // while a file of any size (or one that never ends) costs no more than this.
 inline constexpr qsizetype FirstLineBound = 64 * 1024;
 
+// A picture is read whole, up to this many bytes: far more than the pane's
+// 249 x 81 pixels ever need.
+inline constexpr qint64 PictureBound = 4 * 1024 * 1024;
+
 struct ReadResult
 {
     std::optional<QString> line;
     QByteArray lineEnd; // as found: CR LF, a lone CR, or nothing at the end of the file
     QString reason; // why there is no line
+    // The line was cut at the bound: of the file's bytes, this many were not read.
+    qint64 bytesLeftUnread = 0;
 };
 
 // Fails when the file cannot be opened, is no regular file (a FIFO, a device,
@@ -47,45 +55,29 @@ ReadResult readFirstLine(const QString &path);
 struct WriteResult
 {
     QString reason; // empty on success
-    QString unencodable; // characters the file's code page cannot hold
+    QString warning; // saved, but not as safely as it should be
     bool ok() const { return reason.isEmpty(); }
 };
-
-// The steps of replacing a file whole: the bytes go to a temporary file beside
-// it, which takes the file's place at commit. Tests make a step fail.
-class FileReplacer
-{
-public:
-    virtual ~FileReplacer() = default;
-    virtual bool open(const QString &path) = 0;
-    virtual qint64 write(const QByteArray &bytes) = 0;
-    // Out of every buffer and onto the disk.
-    virtual bool flush() = 0;
-    virtual bool commit() = 0;
-    // The temporary file goes; the file stays as it was.
-    virtual void cancel() = 0;
-    // Why the last step failed, for the user.
-    virtual QString failure() const = 0;
-};
-std::unique_ptr<FileReplacer> makeFileReplacer();
 
 // Replaces the whole file with text and a line end: either every byte is on
 // the disk and the file replaced, or the old file stays byte for byte and the
 // result says why. The folder is made when missing; text that the code page
-// cannot hold, or a line too long to be read back, is refused, not mangled.
-// A file read without a line end is written back the way it was found.
+// cannot hold, or a line too long to be read back, is refused, not mangled;
+// so is a file that is not the user's own regular file (os::saveTarget). A
+// file read without a line end is written back the way it was found.
 WriteResult replaceContent(const QString &path, const QString &text,
-                           const QByteArray &lineEnd = CrLf, FileReplacer *replacer = nullptr);
+                           const QByteArray &lineEnd = CrLf, os::FileReplacer *replacer = nullptr);
 
 // A message for the user: what could not be saved, the file, and why.
 QString saveFailureMessage(const QString &what, const QString &path, const WriteResult &result);
 
 // Creates the file with the given bytes unless it exists; never overwrites.
-// A file that could not be written whole is not left behind.
+// The file appears whole or not at all.
 bool createIfMissing(const QString &path, const QByteArray &bytes);
 
 // Removes what a save cut short (killed between writing and renaming) left in
-// the folder: the temporary files of the data files, nothing else.
+// the folder: the user's own regular files named as the data files'
+// temporary files are, nothing else.
 void removeLeftoverSaves(const DataPaths &paths);
 
 } // namespace himekuri

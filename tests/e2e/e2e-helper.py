@@ -7,6 +7,7 @@ boxes SHOT.ppm OX OY NAME=LEFT,TOP,W,H...  "NAME red=N colours=N" a box (relativ
 pixels SHOT.ppm X,Y...        "R,G,B" of each point
 layout-boxes LAYOUT.cpp       "NAME=LEFT,TOP,W,H" in pixels of each control of a layout table
 wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
+clients                       "PID ROLE" of each window the window manager keeps (ROLE - for none)
 serve DIR PORTFILE            HTTP on a free loopback port, written to PORTFILE
 free-port                     a loopback port nobody listens on
 """
@@ -98,6 +99,32 @@ def wm_state(window, change, atom):  # the EWMH client message a pager sends
     x.XSync(display, 0)
 
 
+def clients():  # one X connection for what would take an xprop per window
+    x, display = xlib()
+    x.XGetWindowProperty.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_long, c.c_long, c.c_int,
+                                     c.c_ulong, c.POINTER(c.c_ulong), c.POINTER(c.c_int),
+                                     c.POINTER(c.c_ulong), c.POINTER(c.c_ulong),
+                                     c.POINTER(c.c_void_p)]
+    x.XFree.argtypes = [c.c_void_p]
+
+    def get(window, name, kind):
+        actual, fmt, count, left, data = c.c_ulong(), c.c_int(), c.c_ulong(), c.c_ulong(), c.c_void_p()
+        atom = x.XInternAtom(display, name, 0)
+        if x.XGetWindowProperty(display, window, atom, 0, 4096, 0, kind, c.byref(actual), c.byref(fmt),
+                                c.byref(count), c.byref(left), c.byref(data)) != 0 or not data.value:
+            return None
+        if fmt.value == 32:
+            value = list(c.cast(data, c.POINTER(c.c_ulong))[:count.value])
+        else:
+            value = c.string_at(data, count.value).decode(errors="replace")
+        x.XFree(data)
+        return value
+
+    for window in get(x.XDefaultRootWindow(display), b"_NET_CLIENT_LIST", 33) or []:  # XA_WINDOW
+        pid = (get(window, b"_NET_WM_PID", 6) or [0])[0]  # XA_CARDINAL
+        print(pid, get(window, b"WM_WINDOW_ROLE", 31) or "-")  # XA_STRING
+
+
 def serve(directory, portfile):
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -114,7 +141,7 @@ def free_port():
 
 
 COMMANDS = {"boxes": boxes, "pixels": pixels, "layout-boxes": layout_boxes, "wm-state": wm_state,
-            "serve": serve, "free-port": free_port}
+            "clients": clients, "serve": serve, "free-port": free_port}
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
         sys.exit(__doc__)

@@ -5,7 +5,8 @@
 # the pane's web-browser control), then the real himekuri.exe, started on
 # drive C: at 10:00 on Sunday 3 November 2002 (Culture Day): the splash, then
 # the calendar at its designed place in red; a line of de.txt with ① ～ ＼
-# saved by 書き込む as the right Shift-JIS bytes; a second copy refused.
+# saved by 書き込む as the right Shift-JIS bytes; only a killed save's leftover
+# removed at the start; a second copy refused.
 # usage: windows.sh BUILD_WINDOWS_DIR OUTDIR
 if (($# != 2)); then
     echo "usage: $0 BUILD_WINDOWS_DIR OUTDIR" >&2
@@ -41,6 +42,9 @@ done
 mkdir -p "$data"
 printf 'N\r\n' >"$data/or.txt"
 printf '\x87\x40\x81\x60\x81\x5f\r\n' >"$data/de.txt"
+# What a killed save leaves, and a copy of the user's own that only looks like it.
+printf 'cut short' >"$data/.de.txt.himekuri-Ab12Cd"
+printf 'mine\r\n' >"$data/de.txt.backup"
 log=$outdir/$tag-program.log
 (cd "$drive_c" && x env TZ=UTC NO_FAKE_STAT=1 FAKETIME_DONT_RESET=1 \
     faketime -f '@2002-11-03 10:00:00' wine "$build/himekuri.exe" >"$log" 2>&1 </dev/null) &
@@ -70,6 +74,9 @@ geometry "$form1"
 ox=$((gx + frame)) oy=$((gy + frame))
 shot_painted() { local png; png=$(shoot sunday-holiday) && analyse "$png" && painted red; }
 xs_poll 10 shot_painted || fail "the calendar is not drawn with its Sunday holiday in red: $(paste -sd' ' <<<"$stats")"
+
+[[ -e $data/.de.txt.himekuri-Ab12Cd ]] && fail "the start kept what a killed save left"
+[[ -f $data/de.txt.backup ]] || fail "the start removed the user's de.txt.backup"
 
 click_box RichTextBox1
 x xdotool key Home type --delay 40 'Hello '
