@@ -1,7 +1,8 @@
 #include "singleinstance.h"
 
-#include <sddl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 namespace himekuri {
 
