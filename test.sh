@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything into build/ and runs every test through ctest, then the
-# Windows build under Wine (build-windows/), then the unit suite again in the
-# sanitizer build (build-debug/).
+# Debian package on a clean Debian 12 (build-deb/), then the Windows build
+# under Wine (build-windows/), then the unit suite again in the sanitizer build
+# (build-debug/).
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -9,6 +10,11 @@ scripts/ensure-deps.sh test
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DHIMEKURI_WERROR=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"
+
+# The package as apt installs it on a clean system. The first run makes that
+# system with debootstrap and keeps it outside the repository.
+scripts/debian/build.sh build-deb
+tests/e2e/debian.sh build-deb/himekuri_*_amd64.deb build/tests/e2e/e2e-shots || (($? == 77))
 
 # The same source built for Windows with mingw-w64 and tested under Wine. The
 # first run builds Qt for Windows from Debian's source (about 25 minutes) and

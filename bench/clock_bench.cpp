@@ -152,9 +152,9 @@ bool prepare(Subject &s, std::string &error)
     s.dir = pattern;
     s.log = s.dir + "/program.log";
     const std::string home = s.dir + "/home";
-    const std::string data = home + "/Program Files/Tesrava";
-    const bool made = mkdir(home.c_str(), 0755) == 0
-        && mkdir((home + "/Program Files").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
+    const std::string data = home + "/.local/share/himekuri";
+    const bool made = mkdir(home.c_str(), 0755) == 0 && mkdir((home + "/.local").c_str(), 0755) == 0
+        && mkdir((home + "/.local/share").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
         && mkdir((s.dir + "/runtime").c_str(), 0700) == 0
         && mkdir((s.dir + "/tmp").c_str(), 0700) == 0 && write_file(data + "/or.txt", "N");
     if (!made)

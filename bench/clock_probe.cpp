@@ -176,7 +176,7 @@ int main(int argc, char *argv[])
     installFontSubstitutes();
 
     // The first-run question is already answered: no question, no network.
-    const QString folder = installRoot.path() + QStringLiteral("/Program Files/Tesrava/");
+    const QString folder = installRoot.path() + QStringLiteral("/.local/share/himekuri/");
     QDir().mkpath(folder);
     QFile choice(folder + QStringLiteral("or.txt"));
     if (!choice.open(QIODevice::WriteOnly) || choice.write("N") != 1) {

@@ -215,9 +215,9 @@ public:
         const std::string log = dir + "/program.log";
         // Same isolation as the e2e test: a fresh HOME whose or.txt already
         // answers the first-run question, so no dialog and no network.
-        const std::string data = home + "/Program Files/Tesrava";
-        bool made = mkdir(home.c_str(), 0755) == 0
-            && mkdir((home + "/Program Files").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
+        const std::string data = home + "/.local/share/himekuri";
+        bool made = mkdir(home.c_str(), 0755) == 0 && mkdir((home + "/.local").c_str(), 0755) == 0
+            && mkdir((home + "/.local/share").c_str(), 0755) == 0 && mkdir(data.c_str(), 0755) == 0
             && mkdir(runtime.c_str(), 0700) == 0 && write_file(data + "/or.txt", "N\r\n")
             && prepare_board(data + "/de.txt", subject.board);
         if (!made) {

@@ -49,9 +49,9 @@ launch() { # SUBJECT WRAPPER...
     local subject=$1 home=$work/home-$RANDOM
     shift
     xsession_start "$work/x" wm || exit 1
-    mkdir -p "$home/Program Files/Tesrava" "$home/runtime"
+    mkdir -p "$home/.local/share/himekuri" "$home/runtime"
     chmod 700 "$home/runtime"
-    printf 'N\r\n' >"$home/Program Files/Tesrava/or.txt"
+    printf 'N\r\n' >"$home/.local/share/himekuri/or.txt"
     local program=$build/bench/bench_ticker
     [[ $subject == calendar ]] && program=$build/himekuri
     env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/runtime" TZ=Asia/Tokyo \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that are missing for a purpose: "build" (the
 # program), "test" (the program and everything the tests drive it with, the
-# Windows build included) or "windows" (the Windows build and Wine alone).
+# Windows build and the Debian package included), "windows" (the Windows
+# build and Wine alone) or "debian" (the Debian package and its check).
 set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libx11-dev
@@ -11,12 +12,16 @@ test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procp
 # takes to build Qt for Windows from Debian's own qt6-base source.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev qt6-base-dev-tools
                   xvfb openbox xdotool x11-utils imagemagick)
+# The Debian package and its check on a clean Debian system.
+debian_packages=(dpkg-dev debhelper lintian appstream desktop-file-utils ccache debootstrap man-db
+                 fonts-ipafont-gothic fonts-ipafont-mincho)
 
 case "${1:-build}" in
     build) wanted=("${build_packages[@]}") ;;
-    test) wanted=("${build_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}") ;;
+    test) wanted=("${build_packages[@]}" "${test_packages[@]}" "${windows_packages[@]}" "${debian_packages[@]}") ;;
     windows) wanted=(cmake "${windows_packages[@]}") ;;
-    *) echo "usage: $0 build|test|windows" >&2; exit 2 ;;
+    debian) wanted=("${build_packages[@]}" "${debian_packages[@]}") ;;
+    *) echo "usage: $0 build|test|windows|debian" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -117,7 +117,7 @@ class Program
 public:
     Program()
     {
-        platform.folder = m_home.path() + QStringLiteral("/Program Files/Tesrava/");
+        platform.folder = m_home.path() + QStringLiteral("/.local/share/himekuri/");
         runtime = std::make_unique<Runtime>(clock, platform);
         form1 = &runtime->addForm(std::make_unique<Form1>(*runtime));
         form2 = &runtime->addForm(std::make_unique<Form2>(*runtime));

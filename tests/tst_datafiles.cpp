@@ -41,6 +41,8 @@ private Q_SLOTS:
     void savesWriteOnlyTheUsersOwnFiles_data();
     void savesWriteOnlyTheUsersOwnFiles();
     void onlyOurOwnLeftoversAreRemoved();
+    void earlierFilesMoveWholeOrNotAtAll_data();
+    void earlierFilesMoveWholeOrNotAtAll();
 
 private:
     static bool faultsLoaded()
@@ -204,7 +206,6 @@ void TestDataFiles::longLinesAreReadUpToTheBound()
     // A short first line of a big file is all that is read.
     put("or.txt", "N\r\n" + QByteArray(20'000'000, 'z'));
     QCOMPARE(*readFirstLine(file("or.txt")).line, QStringLiteral("N"));
-
 }
 
 void TestDataFiles::replaceWritesShiftJisAndCrLf()
@@ -234,6 +235,9 @@ void TestDataFiles::systemFailuresKeepTheOldFile_data()
 {
     QTest::addColumn<QByteArray>("faults");
     QTest::addColumn<QString>("reason"); // what the system says, in its own words
+#ifdef Q_OS_WIN
+    QTest::newRow("the shim is Linux's") << QByteArray() << QString();
+#else
     const QString full = QStringLiteral("ディスクの空き容量が足りません（%1）");
     QTest::newRow("no space at write")
         << QByteArray("write=ENOSPC") << full.arg(qt_error_string(ENOSPC));
@@ -247,6 +251,7 @@ void TestDataFiles::systemFailuresKeepTheOldFile_data()
     QTest::newRow("EXDEV at rename") << QByteArray("rename=EXDEV") << qt_error_string(EXDEV);
     QTest::newRow("EIO at rename") << QByteArray("rename=EIO") << qt_error_string(EIO);
     QTest::newRow("EMFILE at open") << QByteArray("open=EMFILE") << qt_error_string(EMFILE);
+#endif
 }
 
 void TestDataFiles::systemFailuresKeepTheOldFile()
@@ -347,10 +352,10 @@ void TestDataFiles::onlyOurOwnLeftoversAreRemoved()
         put(qPrintable(name), "cut short");
     for (const QString &name : users)
         put(qPrintable(name), "mine");
-    // Our name, but not our file: a folder, and a link to the user's file.
+    // Our name, but not our file: a folder, a link to the user's file, another user's.
     QVERIFY(QDir().mkpath(file(".de.txt.himekuri-Dir123")));
-    const bool links = QFile::link(file("de.txt"), file(".or.txt.himekuri-Lnk123"));
 #ifndef Q_OS_WIN
+    QVERIFY(QFile::link(file("de.txt"), file(".or.txt.himekuri-Lnk123")));
     const bool theirs = ::geteuid() == 0;
     if (theirs) {
         put(".de.txt.himekuri-Other1", "theirs");
@@ -363,10 +368,60 @@ void TestDataFiles::onlyOurOwnLeftoversAreRemoved()
     for (const QString &name : users)
         QCOMPARE(get(qPrintable(name)), QByteArray("mine"));
     QVERIFY(QFileInfo(file(".de.txt.himekuri-Dir123")).isDir());
-    QVERIFY(!links || QFileInfo(file(".or.txt.himekuri-Lnk123")).isSymLink());
 #ifndef Q_OS_WIN
+    QVERIFY(QFileInfo(file(".or.txt.himekuri-Lnk123")).isSymLink());
     QVERIFY(!theirs || QFileInfo::exists(file(".de.txt.himekuri-Other1")));
 #endif
+}
+
+// The files an earlier version kept move to the new folder byte for byte,
+// or stay where they were, used from there, with one word why; never fewer
+// than one whole copy.
+void TestDataFiles::earlierFilesMoveWholeOrNotAtAll_data()
+{
+    QTest::addColumn<QByteArray>("faults"); // for the fault shim
+    QTest::addColumn<bool>("moved");
+    QTest::newRow("moved") << QByteArray() << true;
+    QTest::newRow("no space for the copies") << QByteArray("write=ENOSPC") << false;
+    QTest::newRow("copies not synced") << QByteArray("fsync=EIO") << false;
+    QTest::newRow("new folder not synced: moved, old kept") << QByteArray("dirsync=EIO") << true;
+}
+
+void TestDataFiles::earlierFilesMoveWholeOrNotAtAll()
+{
+    QFETCH(QByteArray, faults);
+    QFETCH(bool, moved);
+    if (!faults.isEmpty() && !faultsLoaded())
+        QSKIP("needs the fault shim (LD_PRELOAD), as CTest runs it");
+    const QString old = file("home/Program Files/Tesrava/");
+    const QString data = file("home/.local/share/himekuri/");
+    const QByteArray line("\x96\xBE\x93\xFA\x82\xCD\x87\x40\r\nsecond\r\n");
+    QVERIFY(QDir().mkpath(old));
+    put("home/Program Files/Tesrava/de.txt", line);
+    put("home/Program Files/Tesrava/or.txt", "Y\r\n");
+    qputenv("HIMEKURI_FAULTS", faults);
+    const FolderChoice choice = settleDataFolder(old, data);
+    qunsetenv("HIMEKURI_FAULTS");
+    QCOMPARE(choice.folder, moved ? data : old);
+    QCOMPARE(get("home/.local/share/himekuri/de.txt"), moved ? line : QByteArray("<missing>"));
+    QCOMPARE(get("home/.local/share/himekuri/or.txt"),
+             moved ? QByteArray("Y\r\n") : QByteArray("<missing>"));
+    QVERIFY(!QFileInfo::exists(file("home/.local/share/himekuri/dntl.gif")));
+    // The old copies go only once the new ones are surely on the disk.
+    const bool oldGone = moved && !faults.contains("dirsync");
+    QCOMPARE(get("home/Program Files/Tesrava/de.txt"), oldGone ? QByteArray("<missing>") : line);
+    QCOMPARE(QFileInfo::exists(file("home/Program Files")), !oldGone);
+    QCOMPARE(choice.warning.isEmpty(), moved);
+    QVERIFY(!moved
+            || QDir(file("home/.local/share"))
+                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                == QStringList {"himekuri"});
+
+    // Once the new folder is there it wins, and the old one is left alone.
+    QVERIFY(QDir().mkpath(data) && QDir().mkpath(old));
+    put("home/Program Files/Tesrava/de.txt", "older\r\n");
+    QCOMPARE(settleDataFolder(old, data).folder, data);
+    QCOMPARE(get("home/Program Files/Tesrava/de.txt"), QByteArray("older\r\n"));
 }
 
 QTEST_GUILESS_MAIN(TestDataFiles)

@@ -10,7 +10,12 @@
 namespace himekuri {
 
 SystemPlatform::SystemPlatform()
-    : m_installFolder(findInstallFolder())
+    : SystemPlatform(findInstallFolder())
+{ }
+
+SystemPlatform::SystemPlatform(const Folder &folder)
+    : m_installFolder(folder.path)
+    , m_folderWarning(folder.warning)
     , m_instance(SingleInstance::sessionFolders(m_installFolder))
 { }
 
@@ -26,6 +31,8 @@ QStringList SystemPlatform::startupWarnings() const
         warnings << QStringLiteral("ホームフォルダーが見つかりません。伝言板と設定のファイルは"
                                    "読むことも保存することもできません。");
     }
+    if (!m_folderWarning.isEmpty())
+        warnings << m_folderWarning;
     if (const QString open = os::folderOthersCanWrite(m_installFolder); !open.isEmpty()) {
         warnings << QStringLiteral("フォルダー %1 にはほかのユーザーも書き込めます。"
                                    "ほかのユーザーが伝言板や設定のファイルを置き換えられます。")

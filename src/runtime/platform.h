@@ -71,11 +71,19 @@ public:
     bool openInBrowser(const QUrl &url) const override;
 
 private:
-    static QString findInstallFolder();
+    // The data folder and what the user should hear of it.
+    struct Folder
+    {
+        QString path;
+        QString warning;
+    };
+    explicit SystemPlatform(const Folder &folder);
+    static Folder findInstallFolder();
     // The window system's side of restack(); Qt's flags already say the same.
     void stack(QWidget *window, StackPlace place) const;
 
     QString m_installFolder;
+    QString m_folderWarning;
     SingleInstance m_instance;
 };
 

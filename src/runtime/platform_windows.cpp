@@ -8,7 +8,7 @@ namespace himekuri {
 
 // The top of the current drive, where the files have always been: the drive
 // of the current directory, which need not be the system's (QDir::rootPath()).
-QString SystemPlatform::findInstallFolder()
+SystemPlatform::Folder SystemPlatform::findInstallFolder()
 {
     const QString current = QDir::currentPath();
     QString top = QDir::rootPath();
@@ -20,7 +20,7 @@ QString SystemPlatform::findInstallFolder()
         const qsizetype end = share < 0 ? -1 : current.indexOf(u'/', share + 1);
         top = (end < 0 ? current : current.left(end)) + u'/';
     }
-    return top + QStringLiteral("Program Files/Tesrava/");
+    return {top + QStringLiteral("Program Files/Tesrava/"), {}};
 }
 
 void SystemPlatform::stack(QWidget *window, StackPlace place) const

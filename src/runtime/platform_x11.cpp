@@ -1,4 +1,5 @@
 #include "platform.h"
+#include "startup/datafiles.h"
 #include "startup/filesystem.h"
 
 #include <QAbstractNativeEventFilter>
@@ -15,14 +16,20 @@
 
 namespace himekuri {
 
-// Without drive letters the home folder stands for the top of the drive;
-// never the root of the file system.
-QString SystemPlatform::findInstallFolder()
+// The XDG data folder. Earlier versions kept the files in a folder that
+// stood for the top of the Windows drive, "Program Files/Tesrava" in the
+// home folder: they are moved from there once.
+SystemPlatform::Folder SystemPlatform::findInstallFolder()
 {
+    const QString data = os::dataFolder();
+    if (data.isEmpty())
+        return {};
     const QString home = os::homeFolder();
-    return home.isEmpty() || home == QLatin1String("/")
+    const QString earlier = home.isEmpty() || home == u'/'
         ? QString()
         : home + QStringLiteral("/Program Files/Tesrava/");
+    const FolderChoice choice = settleDataFolder(earlier, data + QStringLiteral("/himekuri/"));
+    return {choice.folder, choice.warning};
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <unistd.h>
+#include <utility>
 
 namespace himekuri {
 
@@ -29,6 +30,15 @@ QProcessEnvironment helperEnvironment()
     if (::geteuid() == 0)
         env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
     return env;
+}
+
+// A helper that is missing or cannot run stays so for the whole run: said
+// once, not at every page.
+void sayOnce(const QString &what)
+{
+    static bool said = false;
+    if (!std::exchange(said, true))
+        qWarning("himekuri: %s; the pane shows its picture", qPrintable(what));
 }
 
 // Pages shown by the helper program himekuri-web, whose view becomes a child
@@ -91,7 +101,7 @@ private:
     {
         const QString program = helperProgram();
         if (program.isEmpty()) {
-            qWarning("himekuri: %s was not found; the pane shows its picture", HelperName);
+            sayOnce(QStringLiteral("%1 was not found").arg(QLatin1String(HelperName)));
             fallBack(m_pane);
             return;
         }
@@ -142,8 +152,8 @@ private:
     void helperEnded()
     {
         if (m_helper->error() == QProcess::FailedToStart) {
-            qWarning("himekuri: %s could not be started (%s); the pane shows its picture",
-                     qPrintable(m_helper->program()), qPrintable(m_helper->errorString()));
+            sayOnce(QStringLiteral("%1 could not be started (%2)")
+                        .arg(m_helper->program(), m_helper->errorString()));
         } else {
             qWarning("himekuri: %s ended (%s, exit code %d); the pane shows its picture",
                      qPrintable(m_helper->program()),
@@ -181,6 +191,8 @@ private:
         helper->closeWriteChannel();
     }
 
+    // Beside the calendar in a build tree; where the build installs it,
+    // relative to the calendar, once installed.
     QString helperProgram() const
     {
         if (!m_program.isEmpty())
@@ -188,7 +200,7 @@ private:
         const QString dir = QCoreApplication::applicationDirPath();
         return QStandardPaths::findExecutable(
             QLatin1String(HelperName),
-            {dir, QDir::cleanPath(dir + QLatin1String("/../libexec/himekuri"))});
+            {dir, QDir::cleanPath(dir + u'/' + QLatin1String(HIMEKURI_HELPER_FROM_BINARY))});
     }
 
     WebBrowser &m_pane;

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 namespace himekuri {
 
@@ -24,14 +25,9 @@ QString noFolder()
 }
 
 // Every step checked, the bytes on the disk before they take the file's place.
-WriteResult putInPlace(const QString &path, const QByteArray &bytes, os::FileReplacer::Mode mode,
-                       os::FileReplacer *replacer = nullptr)
+WriteResult putInPlace(const QString &path, const QByteArray &bytes, os::FileReplacer::Mode mode)
 {
-    std::unique_ptr<os::FileReplacer> own;
-    if (!replacer) {
-        own = os::makeFileReplacer();
-        replacer = own.get();
-    }
+    const std::unique_ptr<os::FileReplacer> replacer = os::makeFileReplacer();
     if (replacer->open(path, mode) && replacer->write(bytes) == bytes.size() && replacer->flush()
         && replacer->commit())
         return {{}, replacer->warning()};
@@ -83,8 +79,7 @@ ReadResult readFirstLine(const QString &path)
     return {decodeCp932(content), {}, {}};
 }
 
-WriteResult replaceContent(const QString &path, const QString &text, const QByteArray &lineEnd,
-                           os::FileReplacer *replacer)
+WriteResult replaceContent(const QString &path, const QString &text, const QByteArray &lineEnd)
 {
     if (!isUsable(path))
         return {noFolder(), {}};
@@ -99,17 +94,22 @@ WriteResult replaceContent(const QString &path, const QString &text, const QByte
         return {QStringLiteral("1 行が長すぎます（読み戻せるのは %1 バイトまでです）")
                     .arg(FirstLineBound),
                 {}};
+    return replaceBytes(path, bytes);
+}
 
+WriteResult replaceBytes(const QString &path, const QByteArray &bytes)
+{
+    if (!isUsable(path))
+        return {noFolder(), {}};
     const QString folder = QFileInfo(path).absolutePath();
     if (!QDir().mkpath(folder))
         return {
             QStringLiteral("フォルダー %1 を作成できません").arg(QDir::toNativeSeparators(folder)),
             {}};
-
     const os::SaveTarget target = os::saveTarget(path);
     if (target.path.isEmpty())
         return {target.refusal, {}};
-    return putInPlace(target.path, bytes, os::FileReplacer::Mode::Replace, replacer);
+    return putInPlace(target.path, bytes, os::FileReplacer::Mode::Replace);
 }
 
 QString saveFailureMessage(const QString &what, const QString &path, const WriteResult &result)
@@ -123,6 +123,82 @@ bool createIfMissing(const QString &path, const QByteArray &bytes)
     if (!isUsable(path) || !QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     return putInPlace(path, bytes, os::FileReplacer::Mode::CreateOnly).ok();
+}
+
+namespace {
+
+// Far beyond anything the program writes (a line of 64 KiB, a picture of
+// 4 MiB): a larger file is the user's doing, and not the move's to copy.
+constexpr qint64 MoveBound = 64 * 1024 * 1024;
+
+QString copyWhole(const QString &from, const QString &to)
+{
+    QFile source(from);
+    qint64 size = 0;
+    if (const QString refused = os::openRegularFile(source, &size); !refused.isEmpty())
+        return refused;
+    if (size > MoveBound)
+        return QStringLiteral("ファイルが大きすぎます（%1 バイト）").arg(size);
+    const std::unique_ptr<os::FileReplacer> copy = os::makeFileReplacer();
+    bool copied = copy->open(to, os::FileReplacer::Mode::CreateOnly);
+    while (copied && !source.atEnd()) {
+        const QByteArray chunk = source.read(1024 * 1024);
+        copied = source.error() == QFileDevice::NoError && copy->write(chunk) == chunk.size();
+    }
+    if (copied && copy->flush() && copy->commit())
+        return {};
+    const QString reason =
+        source.error() != QFileDevice::NoError ? source.errorString() : copy->failure();
+    copy->cancel();
+    return reason.isEmpty() ? QStringLiteral("コピーが最後まで終わりませんでした") : reason;
+}
+
+} // namespace
+
+FolderChoice settleDataFolder(const QString &from, const QString &to)
+{
+    if (from.isEmpty() || QFileInfo(to).isDir())
+        return {to, {}};
+    const DataPaths old {from};
+    QStringList present;
+    for (const QString &file : {old.messageBoard(), old.preference(), old.localPicture()}) {
+        if (QFileInfo::exists(file) || QFileInfo(file).isSymLink())
+            present << QFileInfo(file).fileName();
+    }
+    if (present.isEmpty())
+        return {to, {}};
+    const auto keepOld = [&](const QString &why) {
+        return FolderChoice {
+            from,
+            QStringLiteral("以前のフォルダー %1 のファイルを %2 に移せませんでした。\n理由: %3\n"
+                           "以前のフォルダーをそのまま使います。")
+                .arg(QDir::toNativeSeparators(from), QDir::toNativeSeparators(to), why)};
+    };
+    const QString parent = QFileInfo(QDir::cleanPath(to)).absolutePath();
+    if (!QDir().mkpath(parent))
+        return keepOld(QStringLiteral("フォルダー %1 を作成できません").arg(parent));
+    // Copied into a folder of its own beside the new one, which takes the
+    // new one's name whole once every file is on the disk.
+    QTemporaryDir staging(parent + QStringLiteral("/.himekuri-moving-XXXXXX"));
+    if (!staging.isValid())
+        return keepOld(staging.errorString());
+    for (const QString &name : std::as_const(present)) {
+        if (const QString failed = copyWhole(from + name, staging.filePath(name));
+            !failed.isEmpty())
+            return keepOld(name + QStringLiteral(": ") + failed);
+    }
+    if (!QDir().rename(staging.path(), QDir::cleanPath(to)))
+        return QFileInfo(to).isDir() ? FolderChoice {to, {}}
+                                     : keepOld(QStringLiteral("名前を変えられません"));
+    staging.setAutoRemove(false);
+    if (!os::syncFolder(parent))
+        return {to, {}}; // moved; the old files stay until the move is surely on the disk
+    for (const QString &name : std::as_const(present))
+        QFile::remove(from + name);
+    // The folders earlier versions made, where nothing else was put.
+    QDir().rmdir(from);
+    QDir().rmdir(QFileInfo(QDir::cleanPath(from)).absolutePath());
+    return {to, {}};
 }
 
 void removeLeftoverSaves(const DataPaths &paths)

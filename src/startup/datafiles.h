@@ -66,7 +66,10 @@ struct WriteResult
 // so is a file that is not the user's own regular file (os::saveTarget). A
 // file read without a line end is written back the way it was found.
 WriteResult replaceContent(const QString &path, const QString &text,
-                           const QByteArray &lineEnd = CrLf, os::FileReplacer *replacer = nullptr);
+                           const QByteArray &lineEnd = CrLf);
+
+// Replaces the whole file with these bytes, as replaceContent does.
+WriteResult replaceBytes(const QString &path, const QByteArray &bytes);
 
 // A message for the user: what could not be saved, the file, and why.
 QString saveFailureMessage(const QString &what, const QString &path, const WriteResult &result);
@@ -74,6 +77,20 @@ QString saveFailureMessage(const QString &what, const QString &path, const Write
 // Creates the file with the given bytes unless it exists; never overwrites.
 // The file appears whole or not at all.
 bool createIfMissing(const QString &path, const QByteArray &bytes);
+
+struct FolderChoice
+{
+    QString folder; // the data folder to use, ending with a separator
+    QString warning; // what the user should hear once
+};
+
+// The data folder `to`, with the data files an earlier version kept in
+// `from` moved there first. Never fewer than one whole copy: the files are
+// copied into a new folder beside `to`, synced, the folder renamed to `to`,
+// and only then are the old files removed. Where the move fails, `from` is
+// used and the warning says why; where `to` exists, it wins and `from` is
+// left alone. Files larger than any the program writes are not moved.
+FolderChoice settleDataFolder(const QString &from, const QString &to);
 
 // Removes what a save cut short (killed between writing and renaming) left in
 // the folder: the user's own regular files named as the data files'

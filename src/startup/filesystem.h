@@ -65,6 +65,10 @@ public:
 };
 std::unique_ptr<FileReplacer> makeFileReplacer();
 
+// A rename in the folder stays done after a power cut; false where the
+// folder could not be synced.
+bool syncFolder(const QString &folder);
+
 // A save's temporary file beside NAME is ".NAME.himekuri-" and six letters or
 // digits: hidden, and a name no user picks, so that what a killed save left
 // behind can be told from the user's own files (de.txt.backup).
@@ -77,6 +81,12 @@ void removeOwnFile(const QString &path);
 // The user's home folder, from the environment or else the user database;
 // empty when there is none.
 QString homeFolder();
+
+// The XDG base folders: ${XDG_DATA_HOME:-~/.local/share} and
+// ${XDG_CONFIG_HOME:-~/.config} (a relative value counts as unset); empty
+// without a home folder, and on Windows, which has none of them.
+QString dataFolder();
+QString configFolder();
 
 // The folder, or the first folder above it, that other users may write to
 // (so that they could put a file or link in the user's place); empty when

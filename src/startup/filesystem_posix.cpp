@@ -144,17 +144,11 @@ private:
     void syncFolder()
     {
         const QString folder = QFileInfo(m_target).absolutePath();
-        const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        int error = fd < 0 ? errno : 0;
-        while (fd >= 0 && ::fsync(fd) != 0 && (error = errno) == EINTR) { }
-        if (fd >= 0)
-            ::close(fd);
-        // Some file systems cannot sync a folder and say so: nothing is at risk there.
-        if (error && error != EINVAL && error != ENOTSUP) {
+        if (!os::syncFolder(folder)) {
             m_warning =
                 QStringLiteral("保存しましたが、フォルダー %1 をディスクに書き込めなかったため、"
                                "停電などでは保存が失われるおそれがあります。\n理由: %2")
-                    .arg(QDir::toNativeSeparators(folder), describe(error));
+                    .arg(QDir::toNativeSeparators(folder), describe(errno));
         }
     }
 
@@ -176,6 +170,19 @@ bool othersCanWrite(const struct stat &info)
 }
 
 } // namespace
+
+bool syncFolder(const QString &folder)
+{
+    const int fd = ::open(native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int error = fd < 0 ? errno : EINTR;
+    while (fd >= 0 && error == EINTR)
+        error = ::fsync(fd) == 0 ? 0 : errno;
+    if (fd >= 0)
+        ::close(fd);
+    errno = error;
+    // Some file systems cannot sync a folder and say so: nothing is at risk there.
+    return !error || error == EINVAL || error == ENOTSUP;
+}
 
 QString openRegularFile(QFile &file, qint64 *size)
 {
@@ -276,6 +283,29 @@ QString homeFolder()
             return QDir::cleanPath(fromDatabase);
     }
     return {};
+}
+
+namespace {
+
+QString xdgFolder(const char *variable, const char *underHome)
+{
+    const QString set = qEnvironmentVariable(variable);
+    if (QDir::isAbsolutePath(set))
+        return QDir::cleanPath(set);
+    const QString home = homeFolder();
+    return home.isEmpty() || home == u'/' ? QString() : home + QLatin1String(underHome);
+}
+
+} // namespace
+
+QString dataFolder()
+{
+    return xdgFolder("XDG_DATA_HOME", "/.local/share");
+}
+
+QString configFolder()
+{
+    return xdgFolder("XDG_CONFIG_HOME", "/.config");
 }
 
 QString folderOthersCanWrite(const QString &folder)

@@ -132,6 +132,12 @@ private:
 
 } // namespace
 
+// A rename on NTFS is journalled; there is nothing to flush for it.
+bool syncFolder(const QString &)
+{
+    return true;
+}
+
 // Windows keeps no FIFOs among ordinary paths; folders, devices and links are refused.
 QString openRegularFile(QFile &file, qint64 *size)
 {
@@ -177,6 +183,16 @@ void removeOwnFile(const QString &path)
 QString homeFolder()
 {
     return QDir::homePath();
+}
+
+QString dataFolder()
+{
+    return {};
+}
+
+QString configFolder()
+{
+    return {};
 }
 
 // Windows gives rights by access lists, which the installer sets for the

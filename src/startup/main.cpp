@@ -5,6 +5,7 @@
 #include "runtime/platform.h"
 #include "runtime/runtime.h"
 #include "runtime/translations.h"
+#include "startup/commandline.h"
 #include "startup/form2.h"
 
 #include <QApplication>
@@ -16,6 +17,13 @@
 int main(int argc, char *argv[])
 {
     using namespace himekuri;
+
+    // Before anything that needs a display: --version must answer without one.
+    QStringList given;
+    for (int i = 1; i < argc; ++i)
+        given << QString::fromLocal8Bit(argv[i]);
+    if (const std::optional<int> status = runCommandLine(given))
+        return *status;
 
     std::vector<char *> arguments(argv, argv + argc);
     char platformOption[] = "-platform";

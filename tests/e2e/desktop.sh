@@ -30,7 +30,6 @@ esac
 # shellcheck source=e2e-lib.sh
 source "$(dirname "${BASH_SOURCE[0]}")/e2e-lib.sh"
 e2e_init "$2" faketime xmessage
-data=$home/Program\ Files/Tesrava
 other_pid=''
 end_at_exit other_pid
 

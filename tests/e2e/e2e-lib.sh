@@ -55,7 +55,7 @@ e2e_init() { # OUTDIR [TOOL...]
     work=$(mktemp -d "${TMPDIR:-/tmp}/himekuri-e2e.XXXXXX")
     trap cleanup EXIT
     trap 'echo "e2e: $tag: interrupted" >&2; exit 1' HUP INT TERM
-    home=$work/home runtime=$work/runtime
+    home=$work/home runtime=$work/runtime data=$work/home/.local/share/himekuri
     mkdir -p "$home" && mkdir -m 0700 "$runtime"
     xsession_start "$work/x" wm || { fail "could not start Xvfb/openbox"; finish; }
 }
@@ -63,8 +63,8 @@ e2e_init() { # OUTDIR [TOOL...]
 # The calendar on a clock moved to START; its first-run question answered "N"
 # (CRLF, as its own files are written), so no dialog and no network access.
 start_calendar() { # BINARY 'YYYY-MM-DD HH:MM:SS' [PATH-PREFIX]
-    mkdir -p "$home/Program Files/Tesrava"
-    printf 'N\r\n' >"$home/Program Files/Tesrava/or.txt"
+    mkdir -p "$data"
+    printf 'N\r\n' >"$data/or.txt"
     declare -F before_start >/dev/null && before_start
     log=$outdir/$tag-program.log
     # env -i: nothing from the caller's session (XDG_*, QT_*, LC_*, BROWSER) leaks in.

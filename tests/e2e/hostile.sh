@@ -31,7 +31,6 @@ on_exit() {
     end_copies
     for m in "${mounts[@]}"; do umount "$m" 2>/dev/null; done
 }
-data=$home/Program\ Files/Tesrava
 mount_or_skip() { # ARGS...: mount, or end the test as skipped
     if ! mount "$@" 2>"$work/mount.err"; then
         say "SKIPPED: cannot mount here ($(<"$work/mount.err")); run as root to test this"
