@@ -8,9 +8,9 @@ cd "$(dirname "$0")/../.."
 top=$PWD
 
 scripts/ensure-deps.sh debian
-version=$(sed -n 's/^project(himekuri VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+version=$(scripts/version.sh)
 released=$(sed -n 's/^set(HIMEKURI_RELEASE_DATE \([0-9-]*\))/\1/p' CMakeLists.txt)
-[[ -n $version && -n $released ]] || { echo "debian: no version in CMakeLists.txt" >&2; exit 1; }
+[[ -n $released ]] || { echo "debian: no release date in CMakeLists.txt" >&2; exit 1; }
 
 out=$(mkdir -p "${1:-build-deb}" && cd "${1:-build-deb}" && pwd)
 src=$out/himekuri-$version

@@ -1,5 +1,6 @@
 #include "platform.h"
 
+#include "startup/datafiles.h"
 #include "startup/filesystem.h"
 
 #include <QDesktopServices>
@@ -16,6 +17,7 @@ SystemPlatform::SystemPlatform()
 SystemPlatform::SystemPlatform(const Folder &folder)
     : m_installFolder(folder.path)
     , m_folderWarning(folder.warning)
+    , m_folderProblem(m_installFolder.isEmpty() ? QString() : folderProblem(m_installFolder))
     , m_instance(SingleInstance::sessionFolders(m_installFolder))
 { }
 
@@ -33,6 +35,13 @@ QStringList SystemPlatform::startupWarnings() const
     }
     if (!m_folderWarning.isEmpty())
         warnings << m_folderWarning;
+    // Where a user may not write (Program Files, for a program not installed
+    // for all users), the calendar runs all the same.
+    if (!m_folderProblem.isEmpty()) {
+        warnings << QStringLiteral("フォルダー %1 にファイルを作れません。\n理由: %2\n"
+                                   "伝言板と設定は保存されませんが、カレンダーはこのまま使えます。")
+                        .arg(QDir::toNativeSeparators(m_installFolder), m_folderProblem);
+    }
     if (const QString open = os::folderOthersCanWrite(m_installFolder); !open.isEmpty()) {
         warnings << QStringLiteral("フォルダー %1 にはほかのユーザーも書き込めます。"
                                    "ほかのユーザーが伝言板や設定のファイルを置き換えられます。")

@@ -84,6 +84,7 @@ private:
 
     QString m_installFolder;
     QString m_folderWarning;
+    QString m_folderProblem;
     SingleInstance m_instance;
 };
 

@@ -51,6 +51,9 @@ SingleInstance::SingleInstance(const QStringList &)
     }
     m_handle = reinterpret_cast<qintptr>(mutex);
     m_state = State::Alone;
+    // For installers, which may run as another user of the session: a name
+    // without the SID tells them a calendar runs here. Held to the end.
+    CreateMutexW(nullptr, FALSE, L"Local\\himekuri-running");
 }
 
 SingleInstance::~SingleInstance()

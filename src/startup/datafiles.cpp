@@ -125,6 +125,21 @@ bool createIfMissing(const QString &path, const QByteArray &bytes)
     return putInPlace(path, bytes, os::FileReplacer::Mode::CreateOnly).ok();
 }
 
+QString folderProblem(const QString &folder)
+{
+    if (!isUsable(folder))
+        return noFolder();
+    QString at = QDir::cleanPath(folder);
+    QDir().mkpath(at);
+    while (!QFileInfo(at).isDir() && QFileInfo(at).absolutePath() != at)
+        at = QFileInfo(at).absolutePath();
+    const std::unique_ptr<os::FileReplacer> trial = os::makeFileReplacer();
+    const bool made =
+        trial->open(at + QStringLiteral("/or.txt"), os::FileReplacer::Mode::CreateOnly);
+    trial->cancel();
+    return made ? QString() : trial->failure();
+}
+
 namespace {
 
 // Far beyond anything the program writes (a line of 64 KiB, a picture of

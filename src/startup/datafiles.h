@@ -78,6 +78,11 @@ QString saveFailureMessage(const QString &what, const QString &path, const Write
 // The file appears whole or not at all.
 bool createIfMissing(const QString &path, const QByteArray &bytes);
 
+// Why no data file can be written in the folder (made first when missing),
+// in the system's words; empty when one can. A folder that cannot be made is
+// judged by its nearest parent that exists.
+QString folderProblem(const QString &folder);
+
 struct FolderChoice
 {
     QString folder; // the data folder to use, ending with a separator

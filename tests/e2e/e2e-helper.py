@@ -8,6 +8,7 @@ pixels SHOT.ppm X,Y...        "R,G,B" of each point
 layout-boxes LAYOUT.cpp       "NAME=LEFT,TOP,W,H" in pixels of each control of a layout table
 wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
 clients                       "PID ROLE" of each window the window manager keeps (ROLE - for none)
+lnk FILE.lnk                  "target=PATH" and "workdir=PATH" of a Windows shortcut
 serve DIR PORTFILE            HTTP on a free loopback port, written to PORTFILE
 free-port                     a loopback port nobody listens on
 """
@@ -17,6 +18,7 @@ import http.server
 import os
 import re
 import socket
+import struct
 import sys
 
 
@@ -125,6 +127,34 @@ def clients():  # one X connection for what would take an xprop per window
         print(pid, get(window, b"WM_WINDOW_ROLE", 31) or "-")  # XA_STRING
 
 
+def lnk(path):  # the Shell Link format ([MS-SHLLINK]): header, ID list, link info, strings
+    data = open(path, "rb").read()
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    at = 0x4C
+    if flags & 0x1:  # HasLinkTargetIDList
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    target = ""
+    if flags & 0x2:  # HasLinkInfo
+        size, header = struct.unpack_from("<II", data, at)
+        base = struct.unpack_from("<I", data, at + 16)[0]
+        if header >= 0x24:  # the Unicode base path
+            unicode_base = struct.unpack_from("<I", data, at + 28)[0]
+            target = data[at + unicode_base:at + size].decode("utf-16-le", "replace").split("\0")[0]
+        elif base:
+            target = data[at + base:data.index(b"\0", at + base)].decode("mbcs" if os.name == "nt" else "latin-1")
+        at += size
+    strings = {}
+    for bit, name in ((0x4, "name"), (0x8, "relative"), (0x10, "workdir"), (0x20, "arguments"), (0x40, "icon")):
+        if flags & bit:
+            count = struct.unpack_from("<H", data, at)[0]
+            width = 2 if flags & 0x80 else 1
+            text = data[at + 2:at + 2 + count * width].decode("utf-16-le" if width == 2 else "latin-1")
+            strings[name] = text.split("\0")[0]
+            at += 2 + count * width
+    print("target=" + target)
+    print("workdir=" + strings.get("workdir", ""))
+
+
 def serve(directory, portfile):
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -141,7 +171,7 @@ def free_port():
 
 
 COMMANDS = {"boxes": boxes, "pixels": pixels, "layout-boxes": layout_boxes, "wm-state": wm_state,
-            "clients": clients, "serve": serve, "free-port": free_port}
+            "clients": clients, "lnk": lnk, "serve": serve, "free-port": free_port}
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
         sys.exit(__doc__)
