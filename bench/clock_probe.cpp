@@ -73,6 +73,7 @@ public:
     }
     void keepOffTaskbar(QWidget *window) const override { m_system.keepOffTaskbar(window); }
     bool openInBrowser(const QUrl &) const override { return false; }
+    bool otherProgramActive() const override { return false; }
 
 private:
     QString m_folder;

@@ -7,7 +7,9 @@ set -euo pipefail
 
 build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libx11-dev
                 fonts-ipafont)
-test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps)
+test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps
+               kwin-wayland mutter xwayland dbus dbus-x11 x11-xserver-utils
+               fonts-noto-cjk fonts-vlgothic fonts-takao-gothic fonts-takao-mincho)
 # The Windows build: cross compilers, Wine to run what they make, and what it
 # takes to build Qt for Windows from Debian's own qt6-base source.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev qt6-base-dev-tools
@@ -41,5 +43,5 @@ fi
 
 echo "Installing missing packages: ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}"
+apt-get -o DPkg::Lock::Timeout=300 update -qq
+apt-get -o DPkg::Lock::Timeout=300 install -y -qq --no-install-recommends "${missing[@]}"

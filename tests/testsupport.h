@@ -64,6 +64,8 @@ public:
         browsed << url.toString();
         return browserStarts;
     }
+    bool otherActive = false; // the user works in another program
+    bool otherProgramActive() const override { return otherActive; }
 };
 
 // Each control of the client area is made as its layout row says, in the

@@ -5,6 +5,7 @@
 #include "testsupport.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QPushButton>
 
 using namespace himekuri;
@@ -164,10 +165,20 @@ void TestClock::unsavedMessageSurvivesTheDayChange()
     m_p->write("de.txt", "saved\r\n");
     QVERIFY(startAt("2002-11-02T23:59:59.500"));
     box()->setText(QStringLiteral("明日の予定 ①"));
+    box()->setSelection(3, 2); // 予定
 
+    // Typed while the splash is up: into the new page's box, in order, where
+    // the cursor and selection were.
     tickAt(QStringLiteral("2002-11-03T00:00:00.500"));
+    QTest::keyClicks(m_p->form2->window(), QStringLiteral("ab"));
+    QTest::keyClick(m_p->form2->window(), Qt::Key_Backspace);
+    QInputMethodEvent composed; // what an input method commits
+    composed.setCommitString(QStringLiteral("件"));
+    QCoreApplication::sendEvent(m_p->form2->window(), &composed);
     QVERIFY(m_p->handOver());
-    QCOMPARE(box()->text(), QStringLiteral("明日の予定 ①"));
+    QCOMPARE(box()->text(), QStringLiteral("明日のa件 ①"));
+    QCOMPARE(box()->cursorPosition(), 5);
+    box()->setText(QStringLiteral("明日の予定 ①"));
     // Still only typed: the file changes when the user saves.
     QCOMPARE(m_p->read("de.txt"), QByteArray("saved\r\n"));
     QTest::mouseClick(m_p->form1->control<QPushButton>("Command2"), Qt::LeftButton);
@@ -189,13 +200,19 @@ void TestClock::pageTakesTheKeyboardOnlyWhereItHadIt_data()
     QTest::newRow("another program had it") << false;
 }
 
+// At the start and at midnight alike: a page takes the keyboard only where
+// the user was on the calendar; whoever went to another program keeps it.
 void TestClock::pageTakesTheKeyboardOnlyWhereItHadIt()
 {
     QFETCH(bool, pageActive);
-    // After the start the page is active and typing goes to the box.
+    // The user goes to another program while the start's splash is up.
+    m_p->platform.otherActive = true;
     QVERIFY(startAt("2002-12-31T23:59:59"));
+    QVERIFY(m_p->form1->window()->testAttribute(Qt::WA_ShowWithoutActivating));
+    QVERIFY(m_p->form1->window()->windowHandle()->property("_q_showWithoutActivating").toBool());
+    m_p->platform.otherActive = !pageActive;
+    m_p->form1->window()->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_p->form1->window()));
-    QCOMPARE(QApplication::focusWidget(), box());
 
     QWidget other;
     if (!pageActive) {
@@ -208,7 +225,7 @@ void TestClock::pageTakesTheKeyboardOnlyWhereItHadIt()
     m_p->clock.set("2003-01-01T00:00:02.100");
     QVERIFY(m_p->handOver());
     QWidget *page = m_p->form1->window();
-    QCOMPARE(page->testAttribute(Qt::WA_ShowWithoutActivating), !pageActive);
+    QCOMPARE(page->windowHandle()->property("_q_showWithoutActivating").toBool(), !pageActive);
     if (pageActive) {
         QVERIFY(QTest::qWaitForWindowActive(page));
         QCOMPARE(QApplication::focusWidget(), box());

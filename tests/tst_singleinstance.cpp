@@ -269,8 +269,8 @@ void TestSingleInstance::theLockLivesInTheUsersOwnFolders()
     holder.waitForFinished();
 
     // Files where the folders would have to be.
-    QVERIFY(QDir(home + QStringLiteral("/.cache")).removeRecursively());
     for (const char *blocked : {"/.cache", "/.local"}) {
+        QVERIFY(QDir(home + QLatin1String(blocked)).removeRecursively());
         QFile in(home + QLatin1String(blocked));
         QVERIFY(in.open(QIODevice::WriteOnly));
     }

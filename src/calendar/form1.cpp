@@ -13,36 +13,78 @@
 #include "startup/datafiles.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
+#include <QFontInfo>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLocale>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QUrl>
+#include <QWindow>
 #include <utility>
 
 namespace himekuri {
 
 namespace {
 
-// A stand-in face whose digits are wider than the design face's would push
-// the day's second digit out of its box: such a face is drawn smaller.
-void fitDigitsToBox(Label *label)
+// What the date fields can show: every day, month, weekday, and the years of
+// a long life of the program.
+QStringList captionsOf(const char *field)
+{
+    QStringList captions;
+    const auto numbers = [&captions](int from, int to, const char *suffix) {
+        for (int n = from; n <= to; ++n)
+            captions << QStringLiteral("%1").arg(n, from > 1000 ? 4 : 2, 10, QLatin1Char('0'))
+                    + QString::fromUtf8(suffix);
+    };
+    if (qstrcmp(field, "Label5") == 0)
+        numbers(1, 31, "");
+    else if (qstrcmp(field, "Label3") == 0)
+        numbers(1, 12, "");
+    else if (qstrcmp(field, "Label8") == 0)
+        numbers(2000, 2099, "年");
+    else
+        for (int day = 1; day <= 7; ++day)
+            captions << weekdayName(day);
+    return captions;
+}
+
+// A stand-in face (Noto CJK, VL Gothic, Takao) may reach further than the
+// design face: a taller ascent pushes the digits down, wider digits push the
+// second one out. By the glyphs' real extent, drawn as the label draws them
+// (the baseline at the ascent), every caption must lie inside the box; the
+// face is made smaller until they do. The IPA faces stand for the design's
+// own and keep its layout, the month's cut-off right edge included.
+void fitInkToBox(Label *label)
 {
     QFont font = label->font();
-    const QFontMetricsF metrics(font);
-    qreal widest = 0;
-    for (char digit = '0'; digit <= '9'; ++digit)
-        widest = std::max(widest, metrics.horizontalAdvance(QLatin1Char(digit)));
-    if (2 * widest <= label->width())
+    if (QFontInfo(font).family().startsWith(QLatin1String("IPA")))
         return;
-    font.setPixelSize(int(font.pixelSize() * label->width() / (2 * widest)));
-    label->setFont(font);
+    const QStringList captions = captionsOf(qPrintable(label->objectName()));
+    // Less than a pixel over is an edge's shading, not a cut glyph.
+    const QRectF box = QRectF(0, 0, label->width(), label->height()).adjusted(-0.5, -0.5, 0.5, 0.5);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        const QFontMetricsF metrics(font);
+        QRectF ink;
+        for (const QString &caption : captions)
+            ink |= metrics.tightBoundingRect(caption).translated(0, metrics.ascent());
+        // Smaller moves the ink up and left, never past the top-left corner.
+        if (ink.right() <= box.right() && ink.bottom() <= box.bottom())
+            break;
+        const qreal scale =
+            std::min({box.right() / ink.right(), box.bottom() / ink.bottom(), 0.99});
+        font.setPixelSize(std::max(1, int(font.pixelSize() * scale)));
+    }
+    if (font != label->font())
+        label->setFont(font);
 }
 
 } // namespace
@@ -67,6 +109,26 @@ QWidget *Form1::createView()
     if (DesktopPlace)
         window->move(*DesktopPlace);
     window->move(keepOnScreen(window->geometry()));
+    // A panel that comes, a monitor that goes, a new resolution: the page
+    // goes back on screen at once, by the same rule.
+    const auto watchScreen = [this, window](QScreen *screen) {
+        connect(screen, &QScreen::availableGeometryChanged, window, [this] { placePage(); });
+    };
+    for (QScreen *screen : QGuiApplication::screens())
+        watchScreen(screen);
+    connect(qApp, &QGuiApplication::screenAdded, window, [this, watchScreen](QScreen *screen) {
+        watchScreen(screen);
+        placePage();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, window, [this] {
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isLoaded())
+                    placePage();
+            },
+            Qt::QueuedConnection);
+    });
 
     QWidget *client = window->client();
     QPalette palette = client->palette();
@@ -75,7 +137,8 @@ QWidget *Form1::createView()
     client->setAutoFillBackground(true);
 
     runTimers(buildControls(client, form1Controls()));
-    fitDigitsToBox(client->findChild<Label *>(QStringLiteral("Label5")));
+    for (const char *field : {"Label5", "Label3", "Label8", "Label2"})
+        fitInkToBox(client->findChild<Label *>(QLatin1String(field)));
     auto *pane = client->findChild<WebBrowser *>(QStringLiteral("WebBrowser1"));
     pane->setFallbackPicture(DataPaths {runtime().platform().installFolder()}.localPicture());
     pane->setStandInPicture(QStringLiteral(":/assets/dntl.gif"));
@@ -131,6 +194,13 @@ QWidget *Form1::createView()
 
     watchPaints(window);
     runtime().platform().keepOffTaskbar(window);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(SettleMs);
+    connect(&m_settle, &QTimer::timeout, window, [this, window] {
+        m_moving = false;
+        DesktopPlace = window->geometry().topLeft();
+        placePage();
+    });
 
     auto *box = client->findChild<RichTextBox *>(QStringLiteral("RichTextBox1"));
     // No more than a line of the file can bring back.
@@ -150,10 +220,17 @@ void Form1::Form_Load()
     loadMessageBoard();
     // What was typed before the day changed is still waiting to be saved.
     rt.tryStatement([&] {
+        auto *box = control<RichTextBox>("RichTextBox1");
         if (UnsavedMemo && *UnsavedMemo != MemoLine)
-            control<RichTextBox>("RichTextBox1")->setPlainText(*UnsavedMemo);
+            box->setPlainText(*UnsavedMemo);
+        // The cursor and the selection as they were at midnight.
+        if (BoxCursor && BoxCursor->selectionLength > 0)
+            box->setSelection(BoxCursor->selectionStart, BoxCursor->selectionLength);
+        else if (BoxCursor)
+            box->setCursorPosition(BoxCursor->position);
     });
     UnsavedMemo.reset();
+    BoxCursor.reset();
     rt.tryStatement([&] { TodayKey = now(DateText::Key); });
     rt.tryStatement([&] { label("Label8")->setCaption(now(DateText::Year)); });
     rt.tryStatement([&] { label("Label3")->setCaption(now(DateText::Month)); });
@@ -263,24 +340,56 @@ void Form1::Timer1_Timer()
 
 void Form1::turnThePage()
 {
-    const QString typed = control<RichTextBox>("RichTextBox1")->plainText();
+    const auto *box = control<RichTextBox>("RichTextBox1");
+    const QString typed = box->plainText();
     UnsavedMemo = typed != m_memoAsStored ? std::optional(typed) : std::nullopt;
+    BoxCursor = {box->cursorPosition(), box->selectionStart(), box->selectionLength()};
     // At midnight the user may be typing in another program.
-    FocusAtShow = window()->isActiveWindow();
     Form *splash = runtime().form(QStringLiteral("Form2"));
-    splash->window()->setAttribute(Qt::WA_ShowWithoutActivating, !FocusAtShow);
+    splash->window()->setAttribute(Qt::WA_ShowWithoutActivating, !window()->isActiveWindow());
     splash->show();
     unload();
 }
 
 void Form1::showPage(bool splashWasActive)
 {
-    const bool takeFocus = std::exchange(FocusAtShow, false) || splashWasActive;
+    // The keyboard goes to the page only where the user was on the calendar:
+    // on its splash, or nowhere else. Whoever went to another program during
+    // the splash (at a start at log-in, say) keeps it.
+    const bool takeFocus = splashWasActive || !runtime().platform().otherProgramActive();
     QWidget *page = window();
     page->setAttribute(Qt::WA_ShowWithoutActivating, !takeFocus);
+    // The native window was made before (for its taskbar states), and Qt
+    // hands the attribute to the window system only when it makes one.
+    if (QWindow *handle = page->windowHandle())
+        handle->setProperty("_q_showWithoutActivating", !takeFocus);
     show();
     if (takeFocus)
         page->activateWindow();
+    // What was typed while the splash was up, in the order it was typed.
+    auto *box = control<RichTextBox>("RichTextBox1");
+    for (const auto &typed : std::exchange(KeysForThePage, {}))
+        QCoreApplication::sendEvent(box, typed.get());
+}
+
+void Form1::keepForThePage(const QEvent *typed)
+{
+    KeysForThePage.emplace_back(typed->clone());
+}
+
+void Form1::placePage()
+{
+    QWidget *page = window();
+    const QPoint designed = twipsToPixels(Form1Design::ClientPosTwips)
+        - QPoint(FramedWindow::FrameWidth, FramedWindow::FrameWidth);
+    // The window's own place: a window manager's border goes round it.
+    const QRect wanted(DesktopPlace.value_or(designed), page->size());
+    const QPoint place = keepOnScreen(wanted);
+    if (place == page->geometry().topLeft())
+        return;
+    m_placing = true;
+    page->setGeometry(QRect(place, page->size()));
+    m_placing = false;
 }
 
 void Form1::watchPaints(QWidget *window)
@@ -299,11 +408,18 @@ void Form1::watchPaints(QWidget *window)
     }
 }
 
-// Without a title bar, the page itself is what the user takes hold of; the
-// place stands for the rest of the run and is kept on the screen.
+// Without a title bar, the page itself is what the user takes hold of. The
+// window system is asked to move it (X11 window managers and Wayland
+// compositors alike); where it does not, the page follows the pointer
+// itself. The place stands for the rest of the run and is kept on the screen.
 bool Form1::dragWindow(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
+    if (type == QEvent::Move && watched == window() && m_moving && !m_placing) {
+        // Wherever the window system put it, once it rests.
+        m_settle.start();
+        return false;
+    }
     if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove
         && type != QEvent::MouseButtonRelease)
         return false;
@@ -311,24 +427,36 @@ bool Form1::dragWindow(QObject *watched, QEvent *event)
     if (name != QLatin1String("client") && name != QLatin1String("Image1"))
         return false;
     const auto *mouse = static_cast<QMouseEvent *>(event);
-    QWidget *page = static_cast<QWidget *>(watched)->window();
+    auto *watchedWidget = static_cast<QWidget *>(watched);
+    QWidget *page = watchedWidget->window();
     switch (type) {
-    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonPress: {
         if (mouse->button() != Qt::LeftButton)
             return false;
-        m_dragHold = mouse->globalPosition().toPoint() - page->pos();
-        return true;
-    case QEvent::MouseMove:
-        if (!m_dragHold)
+        // A press the banners pass on to the page is theirs, not a drag.
+        const QWidget *under = watchedWidget->childAt(mouse->position().toPoint());
+        if (under && under->objectName() != QLatin1String("Image1"))
             return false;
+        // The window system takes the move over from the press, as window
+        // managers ask; where it cannot, the page follows the pointer.
+        m_dragHold = mouse->globalPosition().toPoint() - page->pos();
+        m_moving = page->windowHandle() && page->windowHandle()->startSystemMove();
+        return true;
+    }
+    case QEvent::MouseMove:
+        if (!m_dragHold || m_moving)
+            return m_dragHold.has_value();
         page->move(mouse->globalPosition().toPoint() - *m_dragHold);
         return true;
     case QEvent::MouseButtonRelease:
         if (!m_dragHold || mouse->button() != Qt::LeftButton)
             return false;
         m_dragHold.reset();
-        DesktopPlace = keepOnScreen(page->geometry());
-        page->move(*DesktopPlace);
+        // A move the window system makes is read back once it rests.
+        if (!m_moving) {
+            DesktopPlace = page->geometry().topLeft();
+            placePage();
+        }
         return true;
     default:
         return false;

@@ -6,7 +6,10 @@
 #include <QPaintEvent>
 #include <QPoint>
 #include <QRegion>
+#include <QTimer>
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace himekuri {
 
@@ -32,9 +35,11 @@ public:
     QString paneTarget() const { return PaneTarget; }
 
     // Shows the page after its splash. It takes the keyboard only where the
-    // user was on the calendar: at the start, or when the old page or the
-    // splash had it; at the back of a desktop in use it never does.
+    // user was on the calendar: on the splash, or on no other program; at
+    // the back of a desktop in use it never does. What was typed meanwhile
+    // (keepForThePage) goes into its box.
     void showPage(bool splashWasActive);
+    void keepForThePage(const QEvent *typed);
 
 protected:
     QWidget *createView() override;
@@ -61,6 +66,8 @@ private:
     void watchPaints(QWidget *window);
     bool dragWindow(QObject *watched, QEvent *event);
     bool isPageRepaint(QObject *watched, const QPaintEvent *event) const;
+    // Its place on the screens as they are now.
+    void placePage();
 
     Label *label(const char *name) { return control<Label>(name); }
     QString now(DateText format) const;
@@ -75,8 +82,16 @@ private:
     std::optional<QString> UnsavedMemo;
     // Where the user dragged the window; every later load puts it there.
     std::optional<QPoint> DesktopPlace;
-    // Whether the next page shown takes the keyboard.
-    bool FocusAtShow = true;
+    // The box's cursor and selection when the day changed.
+    struct Cursor
+    {
+        int position;
+        int selectionStart;
+        int selectionLength;
+    };
+    std::optional<Cursor> BoxCursor;
+    // Typed while the splash was up, for the next page's box.
+    std::vector<std::unique_ptr<QEvent>> KeysForThePage;
 
     // The box's text as the file holds it, after a load or a save.
     QString m_memoAsStored;
@@ -85,6 +100,11 @@ private:
     QRegion m_childWindowArea;
     // Where in the window the pointer took hold of it.
     std::optional<QPoint> m_dragHold;
+    // The window system moves the page; it is read back once it rests.
+    static constexpr int SettleMs = 300;
+    bool m_moving = false;
+    bool m_placing = false;
+    QTimer m_settle;
 };
 
 } // namespace himekuri

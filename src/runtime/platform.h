@@ -49,13 +49,22 @@ public:
     // Hands the page to the user's own browser and returns at once; false when
     // no browser could be started.
     virtual bool openInBrowser(const QUrl &url) const = 0;
+
+    // Whether a window of another program has the keyboard now: the user is
+    // at work elsewhere.
+    virtual bool otherProgramActive() const = 0;
 };
 
 // The window system plugin to ask for before the application exists, or
-// null: the stacking modes need X11, so a Wayland session runs the program
-// on XWayland. Given as an argument, not through the environment, so that
-// the programs the calendar starts (the user's browser) run where they like.
+// null: the stacking modes need X11, so the program runs on X11 or XWayland
+// whatever platform the environment names. Given as an argument, not through
+// the environment, so that the programs the calendar starts (the user's
+// browser) run where they like.
 const char *preferredPlatformPlugin();
+
+// Why the calendar cannot show itself at all (no display to connect to), in
+// Japanese and English; empty when it can.
+QString windowSystemProblem();
 
 // The platform this program was built for; takes the single-instance lock.
 class SystemPlatform final : public Platform
@@ -69,6 +78,7 @@ public:
     void restack(QWidget *window, StackPlace place) const override;
     void keepOffTaskbar(QWidget *window) const override;
     bool openInBrowser(const QUrl &url) const override;
+    bool otherProgramActive() const override;
 
 private:
     // The data folder and what the user should hear of it.

@@ -50,9 +50,23 @@ void SystemPlatform::keepOffTaskbar(QWidget *window) const
     window->setWindowFlag(Qt::Tool);
 }
 
+bool SystemPlatform::otherProgramActive() const
+{
+    const HWND active = GetForegroundWindow();
+    DWORD process = 0;
+    GetWindowThreadProcessId(active, &process);
+    return active && active != GetShellWindow() && active != GetDesktopWindow()
+        && process != GetCurrentProcessId();
+}
+
 const char *preferredPlatformPlugin()
 {
     return nullptr;
+}
+
+QString windowSystemProblem()
+{
+    return {};
 }
 
 } // namespace himekuri

@@ -245,14 +245,60 @@ void SystemPlatform::keepOffTaskbar(QWidget *window) const
     XFlush(display);
 }
 
+// Where the keyboard is, as the window manager says; a window of ours, or
+// none at all, is not another program's.
+bool SystemPlatform::otherProgramActive() const
+{
+    Display *display = x11Display();
+    if (!display)
+        return false;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long remaining = 0;
+    unsigned char *data = nullptr;
+    Window active = 0;
+    if (XGetWindowProperty(display, DefaultRootWindow(display),
+                           XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
+                           XA_WINDOW, &type, &format, &count, &remaining, &data)
+            == Success
+        && data && format == 32 && count == 1)
+        active = *reinterpret_cast<Window *>(data);
+    if (data)
+        XFree(data);
+    if (!active)
+        return false;
+    const QWindowList ours = QGuiApplication::allWindows();
+    return std::none_of(ours.begin(), ours.end(), [active](QWindow *window) {
+        return window->handle() && static_cast<Window>(window->winId()) == active;
+    });
+}
+
 const char *preferredPlatformPlugin()
 {
-    // An explicit choice (the tests draw off screen) stands.
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        return nullptr;
-    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
-        return "xcb";
-    return nullptr;
+    // The stacking modes, the taskbar states and the pane's helper all need
+    // X11: the user's QT_QPA_PLATFORM (wayland, in many Wayland set-ups) is
+    // not for this program.
+    return qEnvironmentVariableIsEmpty("DISPLAY") ? nullptr : "xcb";
+}
+
+QString windowSystemProblem()
+{
+    const QByteArray name = qgetenv("DISPLAY");
+    if (name.isEmpty()) {
+        return QStringLiteral("X ディスプレイがありません（DISPLAY が設定されていません）。"
+                              "カレンダーは X11 か XWayland の上で動きます。\n"
+                              "There is no X display (DISPLAY is not set); the calendar runs on "
+                              "X11 or XWayland.");
+    }
+    Display *display = XOpenDisplay(name.constData());
+    if (!display) {
+        return QStringLiteral("X ディスプレイ %1 に接続できません。\n"
+                              "Cannot connect to the X display %1.")
+            .arg(QString::fromLocal8Bit(name));
+    }
+    XCloseDisplay(display);
+    return {};
 }
 
 } // namespace himekuri

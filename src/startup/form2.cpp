@@ -39,6 +39,14 @@ constexpr ControlRow Controls[] = {
 
 constexpr char16_t Undecided[] = u"U";
 
+// All of the window manager's frame stays on the screen, not only the picture.
+void keepFrameOnScreen(QWidget *splash)
+{
+    const QRect frame = splash->frameGeometry();
+    if (const QPoint onScreen = keepOnScreen(frame); onScreen != frame.topLeft())
+        splash->setGeometry(splash->geometry().translated(onScreen - frame.topLeft()));
+}
+
 } // namespace
 
 std::span<const ControlRow> Form2::layout()
@@ -104,6 +112,34 @@ void Form2::Form_Load()
     } else {
         runtime().form(QStringLiteral("Form3"))->show();
     }
+}
+
+bool Form2::eventFilter(QObject *watched, QEvent *event)
+{
+    // Only the view itself is watched.
+    auto *splash = qobject_cast<QWidget *>(watched);
+    if (!splash || !splash->isWindow())
+        return Form::eventFilter(watched, event);
+    switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::InputMethod:
+        // Typed into the splash, meant for the page that follows it.
+        runtime().form<Form1>(QStringLiteral("Form1")).keepForThePage(event);
+        return true;
+    case QEvent::Show:
+        // The window manager tells its frame only some time after the map:
+        // looked at again a little later.
+        for (const int ms : {100, 400})
+            QTimer::singleShot(ms, splash, [splash] { keepFrameOnScreen(splash); });
+        keepFrameOnScreen(splash);
+        break;
+    case QEvent::Move:
+        keepFrameOnScreen(splash);
+        break;
+    default:
+        break;
+    }
+    return Form::eventFilter(watched, event);
 }
 
 void Form2::Timer1_Timer()

@@ -28,6 +28,7 @@ protected:
     // Closing the splash early hands over at once; otherwise a calendar
     // loaded behind it would never be shown.
     void closeRequested() override { Timer1_Timer(); }
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Timer1_Timer();

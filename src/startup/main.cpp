@@ -32,6 +32,11 @@ int main(int argc, char *argv[])
         plugin = preferred;
         arguments.insert(arguments.begin() + 1, {platformOption, plugin.data()});
     }
+    // Without a display Qt would abort; the user hears what is missing.
+    if (const QString problem = windowSystemProblem(); !problem.isEmpty()) {
+        std::fprintf(stderr, "himekuri: %s\n", problem.toUtf8().constData());
+        return 1;
+    }
     int count = int(arguments.size());
     arguments.push_back(nullptr);
     // Qt's own event loop: the calendar needs nothing of GLib's, whose every

@@ -2,9 +2,10 @@
 # shellcheck disable=SC2317 # functions run through xs_poll and trap
 # The calendar on the desktops its users have.
 # usage: desktop.sh BINARY OUTDIR place-800x600|place-1024x768|place-scaled|typing|drag|fonts
-#   place-*  the whole calendar, undecorated, lies on an 800x600 screen and
-#            on a 1920x1080 one at QT_SCALE_FACTOR=2, moved the least
-#            distance; on 1024x768 it is at its designed place.
+#   place-*  the whole calendar, undecorated, lies on a 640x480 and an
+#            800x600 screen and on a 1920x1080 one at QT_SCALE_FACTOR=2,
+#            moved the least distance, and so does the splash with its
+#            frame; on 1024x768 it is at its designed place.
 #   typing   in a (pretend) Wayland session: right after the start the
 #            calendar is active and typing reaches the box, before the line
 #            read from de.txt (①～＼); 書き込む stores both in Shift-JIS; Qt's
@@ -14,9 +15,17 @@
 #   drag     a drag on the page's background moves the window by the drag's
 #            distance, and the place stands after midnight; the new page does
 #            not take the keyboard from the program the user is in.
-#   fonts    with no Japanese font at all the calendar still starts and says
+#   screens  a panel that comes at the right edge moves the page out from
+#            under it at once; the page goes back when it goes.
+#   display  without DISPLAY, or with one nobody serves, the program ends
+#            with status 1 and a word in Japanese and English; with
+#            QT_QPA_PLATFORM=wayland it runs on X11; when its display goes
+#            away it ends with a word and no core.
+#   fonts    in IPA, Noto Sans CJK JP alone, Noto Sans and Serif, VL Gothic
+#            and Takao, each alone, the page is drawn (screenshots to look at);
+#            with no Japanese font at all the calendar still starts and says
 #            on stderr which package to install.
-modes='place-800x600|place-1024x768|place-scaled|typing|drag|fonts'
+modes='place-640x480|place-800x600|place-1024x768|place-scaled|typing|drag|fonts|screens|display'
 if (($# != 3)) || [[ ! $3 =~ ^($modes)$ ]]; then
     echo "usage: $0 BINARY OUTDIR $modes" >&2
     exit 2
@@ -24,6 +33,7 @@ fi
 [[ -x $1 ]] || { echo "e2e: binary '$1' is not executable" >&2; exit 1; }
 binary=$1 mode=$3 tag=desktop-$3
 case $mode in
+    place-640x480) export XS_SCREEN=640x480x24 ;;
     place-800x600) export XS_SCREEN=800x600x24 ;;
     place-scaled) export XS_SCREEN=1920x1080x24 ;;
 esac
@@ -33,9 +43,20 @@ e2e_init "$2" faketime xmessage
 other_pid=''
 end_at_exit other_pid
 
+# The splash with its window manager's frame, all of it on the screen.
+splash_whole_on() { # SCREEN-W SCREEN-H
+    local splash l r t b
+    splash=$(role Form2) || return 1
+    geometry "$splash"
+    IFS=', ' read -r l r t b < <(x xprop -id "$splash" _NET_FRAME_EXTENTS 2>/dev/null | sed 's/.*= //')
+    [[ -n $b ]] && ((gx - l >= 0 && gy - t >= 0 && gx + gw + r <= $1 && gy + gh + b <= $2))
+}
+
 run_place() { # SCREEN-W SCREEN-H EXPECTED-X,Y
     expect_place=$3
     start_calendar "$binary" '2002-11-03 10:00:00'
+    xs_poll 5 splash_whole_on "$1" "$2" ||
+        fail "the splash's frame does not lie on the $1x$2 screen: ${gw}x$gh at $gx,$gy, frame $(x xprop -id "$(role Form2)" _NET_FRAME_EXTENTS 2>&1)"
     wait_form1
     ((gx >= 0 && gy >= 0 && gx + gw <= $1 && gy + gh <= $2)) ||
         fail "Form1 (${gw}x$gh at $gx,$gy) does not lie on the $1x$2 screen"
@@ -128,11 +149,11 @@ run_drag() {
     wait_painted 1-before any || finish
     # Below 月, on the background: labels let the pointer through to it.
     from_x=$((ox + 120)) from_y=$((oy + 200))
-    x xdotool mousemove "$from_x" "$from_y" mousedown 1 mousemove $((from_x - 150)) $((from_y + 40)) \
-        mousemove $((from_x - 300)) $((from_y + 100)) mouseup 1
-    sleep 0.3
-    geometry "$form1"
-    [[ $gx,$gy == 346,100 ]] || fail "dragged by -300,+100 from 646,0, Form1 is at $gx,$gy"
+    # At a hand's pace: the window manager takes the move over from the press.
+    x xdotool mousemove "$from_x" "$from_y" mousedown 1 sleep 0.2 mousemove $((from_x - 150)) $((from_y + 40)) \
+        sleep 0.2 mousemove $((from_x - 300)) $((from_y + 100)) sleep 0.2 mouseup 1
+    dropped_at() { geometry "$form1" && [[ $gx,$gy == "$1" ]]; }
+    xs_poll 3 dropped_at 346,100 || fail "dragged by -300,+100 from 646,0, Form1 is at $gx,$gy"
     shoot 2-dragged >/dev/null
     # The user goes on in another program across midnight.
     x xmessage -geometry 200x100+20+500 typing >/dev/null 2>&1 </dev/null &
@@ -153,18 +174,76 @@ run_drag() {
 }
 find_other() { other=$(x xdotool search --onlyvisible --classname xmessage 2>/dev/null | head -n1); [[ -n $other ]]; }
 
+# The page in each Japanese face it may be drawn in, each alone with DejaVu
+# (screenshots to look at), and with none at all.
 run_fonts() {
+    local face dirs base=("${session_env[@]}")
     mkdir -p "$work/fonts"
-    printf '<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir><cachedir>%s</cachedir></fontconfig>\n' \
-        "$work/fonts" >"$work/fonts/fonts.conf"
-    session_env+=(FONTCONFIG_FILE="$work/fonts/fonts.conf")
-    start_calendar "$binary" '2002-11-02 10:00:00'
+    for face in none ipa:opentype/ipafont-gothic,opentype/ipafont-mincho noto-sans:opentype/noto \
+        noto-sans-serif:opentype/noto vl-gothic:truetype/vlgothic takao:truetype/takao-gothic,truetype/takao-mincho; do
+        dirs=${face#*:}
+        {
+            printf '<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir>'
+            [[ $face == none ]] || printf '<dir>/usr/share/fonts/%s</dir>' ${dirs//,/ }
+            [[ $face == noto-sans:* ]] && printf '<selectfont><rejectfont><glob>*NotoSerif*</glob></rejectfont></selectfont>'
+            printf '<cachedir>%s</cachedir></fontconfig>\n' "$work/fonts"
+        } >"$work/fonts/${face%%:*}.conf"
+        session_env=("${base[@]}" FONTCONFIG_FILE="$work/fonts/${face%%:*}.conf")
+        start_calendar "$binary" '2002-11-28 10:00:00'
+        wait_form1
+        wait_painted "face-${face%%:*}" any
+        [[ $face != none ]] || grep -q 'no Japanese font.*fonts-ipafont' "$log" ||
+            fail "nothing on stderr names the package of the missing fonts"
+        xs_end_pid "$app_pid"
+        xs_end_pid "$faketime_pid"
+    done
+}
+
+# A panel that comes along the right edge after the calendar: the page moves
+# out from under it at once, and goes back when it goes.
+run_screens() {
+    local panel_pid
+    start_calendar "$binary" '2002-11-03 10:00:00'
     wait_form1
-    shoot without-japanese-fonts >/dev/null
-    grep -q 'no Japanese font.*fonts-ipafont' "$log" || fail "nothing on stderr names the package of the missing fonts"
+    DISPLAY=$XS_DISPLAY python3 "$helper" panel 200 &
+    panel_pid=$!
+    right_of_panel() { geometry "$form1" && ((gx + gw <= 824 && gy == 0)); }
+    xs_poll 3 right_of_panel || fail "with a panel 200 wide at the right the page stays at $gx,$gy"
+    shoot panel >/dev/null
+    kill "$panel_pid" && wait "$panel_pid" 2>/dev/null
+    back() { geometry "$form1" && [[ $gx,$gy == 646,0 ]]; }
+    xs_poll 3 back || fail "the panel gone, the page stays at $gx,$gy"
+}
+
+# Without a display the program ends with a word, in Japanese and English;
+# when its display goes away, it ends with a word and no core.
+run_display() {
+    local status
+    env -i PATH=/usr/bin:/bin HOME="$home" "$binary" >/dev/null 2>"$work/none.txt"
+    status=$?
+    ((status == 1)) && grep -q 'X ディスプレイがありません' "$work/none.txt" && grep -q 'no X display' "$work/none.txt" ||
+        fail "without DISPLAY: status $status, said: $(cat "$work/none.txt")"
+    env -i PATH=/usr/bin:/bin HOME="$home" DISPLAY=:99 "$binary" >/dev/null 2>"$work/gone.txt"
+    status=$?
+    ((status == 1)) && grep -q 'Cannot connect to the X display :99' "$work/gone.txt" ||
+        fail "with DISPLAY=:99 (none): status $status, said: $(cat "$work/gone.txt")"
+    # Wherever the user's environment points Qt, the calendar runs on X11.
+    session_env=(QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wayland-himekuri-e2e)
+    start_calendar "$binary" '2002-11-03 10:00:00'
+    wait_form1
+    xsession_stop
+    if xs_poll 10 xs_pid_gone "$app_pid"; then
+        wait "$faketime_pid"
+        status=$?
+        ((status > 0 && status < 128)) || fail "the program ended with status $status when its display went"
+        grep -qi 'X11 connection broke' "$log" || fail "nothing said on stderr when the display went: $(tail -n 3 "$log")"
+    else
+        fail "the program runs on with its display gone"
+    fi
 }
 
 case $mode in
+    place-640x480) run_place 640 480 263,0 ;;
     place-800x600) run_place 800 600 423,0 ;;
     place-1024x768) run_place 1024 768 646,0 ;;
     place-scaled)

@@ -9,6 +9,8 @@ layout-boxes LAYOUT.cpp       "NAME=LEFT,TOP,W,H" in pixels of each control of a
 wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
 clients                       "PID ROLE" of each window the window manager keeps (ROLE - for none)
 lnk FILE.lnk                  "target=PATH" and "workdir=PATH" of a Windows shortcut
+panel WIDTH                   a dock along the right edge of the screen, WIDTH wide, that keeps
+                              that strip from other windows (a panel); stays until killed
 serve DIR PORTFILE            HTTP on a free loopback port, written to PORTFILE
 free-port                     a loopback port nobody listens on
 """
@@ -17,6 +19,7 @@ import functools
 import http.server
 import os
 import re
+import signal
 import socket
 import struct
 import sys
@@ -155,6 +158,32 @@ def lnk(path):  # the Shell Link format ([MS-SHLLINK]): header, ID list, link in
     print("workdir=" + strings.get("workdir", ""))
 
 
+def panel(width):
+    x, display = xlib()
+    width = int(width)
+    x.XDisplayWidth.argtypes = x.XDisplayHeight.argtypes = [c.c_void_p, c.c_int]
+    screen_w, screen_h = x.XDisplayWidth(display, 0), x.XDisplayHeight(display, 0)
+    x.XCreateSimpleWindow.restype = c.c_ulong
+    x.XCreateSimpleWindow.argtypes = [c.c_void_p, c.c_ulong, c.c_int, c.c_int, c.c_uint, c.c_uint,
+                                      c.c_uint, c.c_ulong, c.c_ulong]
+    window = x.XCreateSimpleWindow(display, x.XDefaultRootWindow(display), screen_w - width, 0,
+                                   width, screen_h, 0, 0, 0x336699)
+    x.XChangeProperty.argtypes = [c.c_void_p, c.c_ulong, c.c_ulong, c.c_ulong, c.c_int, c.c_int,
+                                  c.c_void_p, c.c_int]
+    atom = lambda name: x.XInternAtom(display, name, 0)
+    dock = (c.c_ulong * 1)(atom(b"_NET_WM_WINDOW_TYPE_DOCK"))
+    x.XChangeProperty(display, window, atom(b"_NET_WM_WINDOW_TYPE"), 4, 32, 0, dock, 1)  # XA_ATOM
+    # left, right, top, bottom, then the start and end of each strip
+    strut = (c.c_ulong * 12)(0, width, 0, 0, 0, 0, 0, screen_h - 1, 0, 0, 0, 0)
+    x.XChangeProperty(display, window, atom(b"_NET_WM_STRUT_PARTIAL"), 6, 32, 0, strut, 12)
+    x.XChangeProperty(display, window, atom(b"_NET_WM_STRUT"), 6, 32, 0, strut, 4)  # XA_CARDINAL
+    x.XMapWindow.argtypes = [c.c_void_p, c.c_ulong]
+    x.XMapWindow(display, window)
+    x.XFlush.argtypes = [c.c_void_p]
+    x.XFlush(display)
+    signal.pause()
+
+
 def serve(directory, portfile):
     handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=directory)
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
@@ -171,7 +200,7 @@ def free_port():
 
 
 COMMANDS = {"boxes": boxes, "pixels": pixels, "layout-boxes": layout_boxes, "wm-state": wm_state,
-            "clients": clients, "lnk": lnk, "serve": serve, "free-port": free_port}
+            "clients": clients, "lnk": lnk, "panel": panel, "serve": serve, "free-port": free_port}
 if __name__ == "__main__":
     if len(sys.argv) < 2 or sys.argv[1] not in COMMANDS:
         sys.exit(__doc__)

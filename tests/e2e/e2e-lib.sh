@@ -38,7 +38,7 @@ cleanup() {
     local var
     declare -F on_exit >/dev/null && on_exit
     for var in "${pid_vars[@]}"; do xs_end_pid "${!var}"; done
-    xsession_stop
+    if [[ -n ${e2e_compositor:-} ]]; then compositor_stop; else xsession_stop; fi
     rm -rf "$work"
 }
 
@@ -57,7 +57,14 @@ e2e_init() { # OUTDIR [TOOL...]
     trap 'echo "e2e: $tag: interrupted" >&2; exit 1' HUP INT TERM
     home=$work/home runtime=$work/runtime data=$work/home/.local/share/himekuri
     mkdir -p "$home" && mkdir -m 0700 "$runtime"
-    xsession_start "$work/x" wm || { fail "could not start Xvfb/openbox"; finish; }
+    # e2e_compositor=kwin|mutter: a Wayland desktop with XWayland instead.
+    if [[ -n ${e2e_compositor:-} ]]; then
+        # shellcheck source=../../scripts/compositor.sh
+        source "$e2e_dir/../../scripts/compositor.sh"
+        compositor_start "$work/x" "$e2e_compositor" || { fail "could not start $e2e_compositor"; finish; }
+    else
+        xsession_start "$work/x" wm || { fail "could not start Xvfb/openbox"; finish; }
+    fi
 }
 
 # The calendar on a clock moved to START; its first-run question answered "N"
@@ -104,6 +111,10 @@ geometry() { # WIN: sets gx gy gw gh, its place on the screen and size
 }
 
 shoot() { # NAME [WIN]: kept in OUTDIR (the whole screen by default); prints the file
+    if [[ -n ${e2e_compositor:-} && -z ${2:-} ]]; then
+        cs_screenshot "$outdir/$tag-$1.png" 2>/dev/null && echo "$outdir/$tag-$1.png"
+        return
+    fi
     x import -window "${2:-root}" "$outdir/$tag-$1.png" 2>/dev/null && echo "$outdir/$tag-$1.png"
 }
 
