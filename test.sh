@@ -7,6 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 scripts/ensure-deps.sh test
+# Every build compiles through a cache outside the tree, wherever it is cloned.
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/himekuri/ccache} CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DHIMEKURI_WERROR=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j"$(nproc)"

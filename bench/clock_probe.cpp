@@ -16,11 +16,11 @@
 // Runs until SIGTERM, SIGINT or SIGHUP, then removes its temporary folders.
 
 #include "calendar/form1.h"
+#include "platform/platform.h"
 #include "question/form3.h"
 #include "runtime/clock.h"
 #include "runtime/controls.h"
 #include "runtime/layout.h"
-#include "runtime/platform.h"
 #include "runtime/runtime.h"
 #include "startup/form2.h"
 

@@ -5,7 +5,7 @@
 # build and Wine alone) or "debian" (the Debian package and its check).
 set -euo pipefail
 
-build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libx11-dev
+build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-translations-l10n libgl-dev libxcb1-dev
                 fonts-ipafont)
 test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps
                kwin-wayland mutter xwayland dbus dbus-x11 x11-xserver-utils
@@ -13,7 +13,7 @@ test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procp
 # The Windows build: cross compilers, Wine to run what they make, and what it
 # takes to build Qt for Windows from Debian's own qt6-base source.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev qt6-base-dev-tools
-                  qt6-translations-l10n nsis libimage-exiftool-perl python3
+                  qt6-translations-l10n nsis libimage-exiftool-perl python3 ccache
                   xvfb openbox xdotool x11-utils imagemagick)
 # The Debian package and its check on a clean Debian system.
 debian_packages=(dpkg-dev debhelper lintian appstream desktop-file-utils ccache debootstrap man-db

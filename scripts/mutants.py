@@ -6,12 +6,17 @@ BUILD_DIR (default build/) is rebuilt and the unit tests are run; a mutant
 they miss is tried against the end-to-end tests too. The file is always put
 back. Prints one line per mutant and exits 1 if any survived.
 
+Mutants in the Windows files are built by scripts/windows/build.sh into
+build-windows/ and tried by tests/e2e/windows.sh under Wine. Run without
+names, the script writes its verdicts to tests/mutants.md.
+
 usage: scripts/mutants.py [BUILD_DIR] [NAME...]
 """
 import json
 import pathlib
 import subprocess
 import sys
+import tempfile
 
 # name, file, the text as it is, the fault
 MUTANTS = [
@@ -35,8 +40,8 @@ MUTANTS = [
     ("menu-b-keeps-t", "src/calendar/form1.cpp",
      '    control<QAction>("MNU_T")->setChecked(false);\n    SetRgn::PinToBottom', '    SetRgn::PinToBottom'),
     ("focus-always-taken", "src/calendar/form1.cpp",
-     "const bool takeFocus = std::exchange(FocusAtShow, false) || splashWasActive;",
-     "const bool takeFocus = std::exchange(FocusAtShow, false) || splashWasActive || true;"),
+     "const bool takeFocus = splashWasActive || !runtime().platform().otherProgramActive();",
+     "const bool takeFocus = true;"),
     ("child-repaints-push", "src/calendar/form1.cpp",
      "return !(event->region().translated(offset) - m_childWindowArea).isEmpty();",
      "return !event->region().translated(offset).isEmpty();"),
@@ -54,33 +59,36 @@ MUTANTS = [
      "    QFile file(path);\n    return file.open(QIODevice::ReadOnly) ? std::optional(file.readAll()) : std::nullopt;"),
     ("no-built-in-picture", "src/runtime/webbrowser.cpp",
      "if (!loadPicture(path) && !m_standIn.isEmpty())", "if (false)"),
-    ("leftover-by-prefix", "src/startup/filesystem.cpp",
+    ("leftover-by-prefix", "src/platform/filesystem.cpp",
      "if (candidate.size() != prefix.size() + Letters || !candidate.startsWith(prefix))",
      "if (!candidate.startsWith(prefix))"),
-    ("leftover-of-anyone", "src/startup/filesystem_posix.cpp",
+    ("leftover-of-anyone", "src/platform/linux/filesystem.cpp",
      "&& info.st_uid == ::geteuid())\n        ::unlink", ")\n        ::unlink"),
-    ("anyones-link-followed", "src/startup/filesystem_posix.cpp",
+    ("anyones-link-followed", "src/platform/linux/filesystem.cpp",
      "        if (info.st_uid != user) {\n            return refuse(\n",
      "        if (false) {\n            return refuse(\n"),
-    ("short-write-trusted", "src/startup/filesystem_posix.cpp",
+    ("short-write-trusted", "src/platform/linux/filesystem.cpp",
      "            done += n;", "            done = bytes.size();"),
-    ("folder-sync-unsaid", "src/startup/filesystem_posix.cpp",
-     "if (error && error != EINVAL && error != ENOTSUP) {", "if (false) {"),
+    ("folder-sync-unsaid", "src/platform/linux/filesystem.cpp",
+     "return !error || error == EINVAL || error == ENOTSUP;", "return true;"),
+    ("qt-texts-english", "src/shared/translations.h",
+     'QStringLiteral("qtbase_ja"),\n                         QLibraryInfo',
+     'QStringLiteral("qtbase_en"),\n                         QLibraryInfo'),
     ("cut-line-unasked", "src/calendar/form1.cpp", "if (MemoBytesUnread > 0", "if (MemoBytesUnread < 0"),
     ("box-cuts-silently", "src/runtime/controls.cpp",
      "return m_box->refuses(input) ? Invalid : Acceptable;", "return Acceptable;"),
     ("leftovers-kept", "src/startup/form2.cpp",
      "    removeLeftoverSaves(paths);", "    (void)paths;"),
-    ("wave-dash-unmapped", "src/startup/cp932.cpp",
+    ("wave-dash-unmapped", "src/platform/cp932.cpp",
      "{u'\\u301C', u'\\uFF5E'}, // wave dash", "{u'\\u301C', u'\\u301C'}, // wave dash"),
-    ("lead-byte-dropped", "src/startup/cp932.cpp",
+    ("lead-byte-dropped", "src/platform/cp932.cpp",
      "    if (wholeCharacters(bytes) < bytes.size())", "    if (false)"),
     ("choice-case-blind", "src/startup/form2.cpp",
      'choice == QLatin1String("Y")', 'choice.compare(QLatin1String("Y"), Qt::CaseInsensitive) == 0'),
     ("yes-stores-n", "src/question/form3.cpp", '    answer("Y");', '    answer("N");'),
     ("warnings-every-day", "src/startup/form2.cpp",
      "    if (std::exchange(WarningsShown, true))\n        return;", ""),
-    ("lock-never-held", "src/runtime/singleinstance_unix.cpp",
+    ("lock-never-held", "src/platform/linux/singleinstance.cpp",
      "if (::flock(opened.fd, LOCK_EX | LOCK_NB) == 0) {", "if (true) {"),
     ("line-break-kept", "src/runtime/controls.cpp",
      "if (c == u'\\r' || c == u'\\n' || c == QChar::LineSeparator", "if (c == u'\\r' || c == QChar::LineSeparator"),
@@ -107,8 +115,52 @@ MUTANTS = [
     ("failure-goes-on", "src/runtime/runtime.cpp",
      "        m_messageBox(failure.message(), MessageKind::Failure);\n        stop(1);",
      "        m_messageBox(failure.message(), MessageKind::Failure);"),
-    ("below-never-restated", "src/runtime/platform_x11.cpp",
+    ("below-never-restated", "src/platform/linux/x11.cpp",
      "        if (!m_below) {", "        if (false) {"),
+    ("form-timers-idle", "src/runtime/form.cpp",
+     "    for (QTimer *timer : m_timers)\n        timer->start();", ""),
+    ("form-close-lets-qt-close", "src/runtime/form.cpp",
+     "        event->ignore();\n        m_runtime.invoke([this] { closeRequested(); });\n        return true;",
+     "        return false;"),
+    ("ideographic-space-binds", "src/runtime/textbreak.cpp",
+     "return c == U' ' || c == U'\\u3000';", "return c == U' ';"),
+    ("half-width-kana-wide", "src/runtime/textbreak.cpp",
+     "    if (c >= 0xFF61 && c <= 0xFF9F) // half-width katakana\n        return false;", ""),
+    ("unknown-lock-unsaid", "src/platform/platform.cpp",
+     "if (m_instance.state() == SingleInstance::State::Unknown) {", "if (false) {"),
+    ("bottom-flag-kept", "src/platform/platform.cpp",
+     "flags.setFlag(Qt::WindowStaysOnBottomHint, place == StackPlace::Bottom);",
+     "flags.setFlag(Qt::WindowStaysOnBottomHint, true);"),
+    ("open-folder-unsaid", "src/platform/platform.cpp",
+     "if (const QString open = os::folderOthersCanWrite(m_installFolder); !open.isEmpty()) {",
+     "if (const QString open; !open.isEmpty()) {"),
+    ("layout-number-typo", "src/calendar/form1layout.cpp",
+     "{2040, 4200, 1335, 615}", "{2040, 4215, 1335, 615}"),
+    ("offset-read-once", "src/runtime/clock.cpp",
+     "    if (minute != m_minute) {", "    if (m_minute == -1) {"),
+    ("fsync-skipped", "src/platform/linux/filesystem.cpp",
+     "        while (::fsync(m_fd) != 0) {\n            if (errno != EINTR)\n                return fail(errno);\n        }",
+     ""),
+    ("in-the-way-kept", "src/platform/linux/singleinstance.cpp",
+     "moved = ::renameat(dir, name.constData(), dir, aside.constData()) == 0;", "moved = false;"),
+    ("old-folder-ignored", "src/platform/linux/folders.cpp",
+     "settleDataFolder(earlier, data", "settleDataFolder(QString(), data"),
+    ("helper-says-loaded-on-failure", "src/webhelper/main.cpp",
+     'view->hide();\n                             std::cout << "failed"',
+     'view->hide();\n                             std::cout << "loaded"'),
+    ("helper-outlives-stdin", "src/webhelper/main.cpp",
+     "            QCoreApplication::exit(0);", ""),
+    # Windows: built by scripts/windows/build.sh and tried under Wine
+    ("win-mutex-shared", "src/platform/windows/singleinstance.cpp",
+     "    if (GetLastError() == ERROR_ALREADY_EXISTS) {", "    if (false) {"),
+    ("win-system-drive", "src/platform/windows/folders.cpp",
+     "        top = current.left(2) + u'/';", "        top = QDir::rootPath();"),
+    ("win-disk-full-unsaid", "src/platform/windows/filesystem.cpp",
+     "    if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)", "    if (false)"),
+    ("win-any-trail-byte", "src/platform/windows/cp932.cpp",
+     "} else if (isTrailByte(uchar(bytes[i + 1]))) {", "} else if (true) {"),
+    ("win-not-at-bottom", "src/platform/windows/windows.cpp",
+     "SetWindowPos(hwnd, HWND_BOTTOM,", "SetWindowPos(hwnd, HWND_TOP,"),
 ]
 
 
@@ -117,10 +169,29 @@ def run(*command, cwd):
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
+def verdict(top, build, windows, file):
+    """Who catches the mutant now in the source, or None."""
+    if file.startswith("src/platform/windows/"):
+        if not run("scripts/windows/build.sh", str(windows), cwd=top):
+            return "the compiler"
+        with tempfile.TemporaryDirectory() as shots:
+            if not run("tests/e2e/windows.sh", str(windows), shots, cwd=top):
+                return "the tests under Wine"
+        return None
+    if not run("cmake", "--build", str(build), "-j2", cwd=top):
+        return "the compiler"
+    if not run("ctest", "--test-dir", str(build), "-L", "unit|faults", "-j2", "--stop-on-failure", cwd=top):
+        return "the unit tests"
+    if not run("ctest", "--test-dir", str(build), "-L", "e2e", "-j2", cwd=top):
+        return "the end-to-end tests"
+    return None
+
+
 def main():
     top = pathlib.Path(__file__).resolve().parent.parent
     args = sys.argv[1:]
     build = top / (args.pop(0) if args and not any(args[0] == m[0] for m in MUTANTS) else "build")
+    windows = top / "build-windows"
     wanted = [m for m in MUTANTS if not args or m[0] in args]
     # A run killed mid-way left its mutant in the source: put the file back.
     record = build / "mutant-in-progress.json"
@@ -129,34 +200,35 @@ def main():
         (top / left["file"]).write_text(left["original"])
         record.unlink()
         print(f"put back {left['file']}, left mutated by an interrupted run")
-    survivors = []
+    rows = []
     for name, file, before, after in wanted:
         path = top / file
         original = path.read_text()
         if original.count(before) != 1:
-            print(f"{name:24} NOT APPLIED: the line is not (once) in {file}")
-            survivors.append(name)
-            continue
-        try:
-            record.write_text(json.dumps({"file": file, "original": original}))
-            path.write_text(original.replace(before, after))
-            if not run("cmake", "--build", str(build), "-j2", cwd=top):
-                print(f"{name:24} caught by the compiler")
-                continue
-            if not run("ctest", "--test-dir", str(build), "-L", "unit|faults", "-j2", "--stop-on-failure",
-                       cwd=top):
-                print(f"{name:24} caught by the unit tests")
-            elif not run("ctest", "--test-dir", str(build), "-L", "e2e", "-j2", cwd=top):
-                print(f"{name:24} caught by the end-to-end tests")
-            else:
-                print(f"{name:24} SURVIVED")
-                survivors.append(name)
-        finally:
-            path.write_text(original)
-            record.unlink()
-            sys.stdout.flush()
+            caught = None
+            print(f"{name:30} NOT APPLIED: the line is not (once) in {file}")
+        else:
+            try:
+                record.write_text(json.dumps({"file": file, "original": original}))
+                path.write_text(original.replace(before, after))
+                caught = verdict(top, build, windows, file)
+            finally:
+                path.write_text(original)
+                record.unlink()
+            print(f"{name:30} " + (f"caught by {caught}" if caught else "SURVIVED"))
+        sys.stdout.flush()
+        rows.append((name, file, caught))
     run("cmake", "--build", str(build), "-j2", cwd=top)
-    return 1 if survivors else 0
+    if any(file.startswith("src/platform/windows/") for _, file, _ in rows):
+        run("scripts/windows/build.sh", str(windows), cwd=top)
+    if not args:
+        table = ["# Mutants", "",
+                 "One-line faults put into the program by `scripts/mutants.py`, which",
+                 "writes this table when it runs them all, and who caught each.", "",
+                 "| mutant | file | caught by |", "|---|---|---|"]
+        table += [f"| {name} | `{file}` | {caught or '**survived**'} |" for name, file, caught in rows]
+        (top / "tests" / "mutants.md").write_text("\n".join(table) + "\n")
+    return 1 if any(caught is None for _, _, caught in rows) else 0
 
 
 if __name__ == "__main__":

@@ -42,6 +42,22 @@ private:
     }
 };
 
+namespace {
+
+// Counts a widget's paints.
+struct PaintCounter : QObject
+{
+    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        paints += event->type() == QEvent::Paint;
+        return false;
+    }
+    int paints = 0;
+};
+
+} // namespace
+
 void TestCommands::paintsPushTheWindowBackWhileBottomIsChecked()
 {
     // Mapped at the bottom already: never above other windows for a moment.
@@ -78,7 +94,9 @@ void TestCommands::paintsPushTheWindowBackWhileBottomIsChecked()
     QTest::mouseMove(m_p->form1->control<QWidget>("Command1"));
     QTest::qWait(100);
     restacks().clear();
+    PaintCounter blinks(m_p->form1->control<QWidget>("RichTextBox1"));
     QTest::qWait(1200); // the cursor blinks twice
+    QVERIFY2(blinks.paints > 0, "the box did not repaint: nothing was tried");
     QCOMPARE(restacks(), Places {});
     // A tick that changes the clock's text is one push.
     m_p->clock.set("2002-11-02T10:00:01");

@@ -1,4 +1,4 @@
-#include "startup/cp932.h"
+#include "platform/cp932.h"
 #include "startup/datafiles.h"
 
 #include <QDir>
@@ -134,9 +134,8 @@ void TestDataFiles::unstorableCharactersAreRefusedNotMangled()
 
 void TestDataFiles::truncatedCharacterIsNotDropped()
 {
-    const QString text = decodeCp932(QByteArray("ab\x93"));
-    QVERIFY(text.startsWith(QStringLiteral("ab")));
-    QCOMPARE(text.size(), 3);
+    // Shown as the replacement character, not silently dropped.
+    QCOMPARE(decodeCp932(QByteArray("ab\x93")), QStringLiteral("ab\uFFFD"));
 }
 
 void TestDataFiles::firstLine_data()
@@ -226,6 +225,12 @@ void TestDataFiles::replaceWritesShiftJisAndCrLf()
 
     const QStringList left = QDir(m_dir.path()).entryList(QDir::Files);
     QCOMPARE(left, (QStringList {"de.txt", "lf.txt"})); // no temporary files behind
+
+    // A folder that cannot be made (a file in its place) is named.
+    put("blocked", "a file");
+    const WriteResult blocked = replaceContent(file("blocked/de.txt"), QStringLiteral("x"));
+    QVERIFY2(blocked.reason.contains(QDir::toNativeSeparators(file("blocked"))),
+             qPrintable(blocked.reason));
 }
 
 // The real save against the real system calls failing (the LD_PRELOAD shim

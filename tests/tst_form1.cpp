@@ -55,7 +55,7 @@ void TestForm1::windowSitsAtItsPlace()
 void TestForm1::controls()
 {
     showAt("2002-11-02T10:00:00");
-    test::checkLayout(client(), form1Controls());
+    test::checkLayout(client(), "Form1");
 }
 
 void TestForm1::stackingOrder()
@@ -86,8 +86,6 @@ void TestForm1::tabOrderAndFirstFocus()
         visited << QApplication::focusWidget()->objectName();
     }
     QCOMPARE(visited, (QStringList {"Command1", "Command2", "WebBrowser1", "RichTextBox1"}));
-    for (auto *button : window->findChildren<QPushButton *>())
-        QVERIFY(!button->isDefault());
 }
 
 void TestForm1::marking_data()
@@ -132,7 +130,6 @@ void TestForm1::marking()
     QCOMPARE(label("Label9")->foreColor(), holiday.isEmpty() ? systemColor(18) : PureRed);
     QCOMPARE(label("Label8")->foreColor(), systemColor(18));
     QCOMPARE(label("Label4")->foreColor(), OleColor(0));
-    QCOMPARE(m_p->form1->todayKey(), QString(when.left(10)).remove(u'-'));
 }
 
 void TestForm1::labelsBreakAndCutLikeThePage()

@@ -1,6 +1,6 @@
-#include "runtime/platform.h"
-#include "runtime/singleinstance.h"
-#include "startup/filesystem.h"
+#include "platform/filesystem.h"
+#include "platform/platform.h"
+#include "platform/singleinstance.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,9 +1,10 @@
 // The Windows platform layer, run under Wine: the install folder on the
 // current drive, the stacking modes, and the pane's web-browser control.
 
-#include "runtime/platform.h"
-#include "runtime/singleinstance.h"
+#include "platform/platform.h"
+#include "platform/singleinstance.h"
 #include "runtime/webbrowser.h"
+#include "startup/datafiles.h"
 
 #include <QDir>
 #include <QImage>
@@ -24,6 +25,7 @@ private Q_SLOTS:
     void paneHostsTheSystemsBrowser();
     void paneGivesItsPictureWhereNoBrowserRuns();
     void oneCopyPerSessionByTheKernelsMutex();
+    void fullDiskIsSaidInWindowsWords();
 };
 
 void TestWindows::installFolderIsOnTheCurrentDrive()
@@ -33,6 +35,12 @@ void TestWindows::installFolderIsOnTheCurrentDrive()
         QVERIFY(QDir::setCurrent(QLatin1String(drive)));
         QCOMPARE(SystemPlatform().installFolder(),
                  QLatin1String(drive).left(3) + QStringLiteral("Program Files/Tesrava/"));
+    }
+    // A network share (windows.sh makes one for Wine): the share's top.
+    if (const QString share = qEnvironmentVariable("HIMEKURI_SHARE"); !share.isEmpty()) {
+        QVERIFY2(QDir::setCurrent(share + QStringLiteral("/a/b")), qPrintable(share));
+        QCOMPARE(SystemPlatform().installFolder(),
+                 share + QStringLiteral("/Program Files/Tesrava/"));
     }
     QDir::setCurrent(before);
 }
@@ -110,6 +118,22 @@ void TestWindows::oneCopyPerSessionByTheKernelsMutex()
     QCOMPARE(SingleInstance({}).state(), SingleInstance::State::AnotherRunning);
     first.reset();
     QCOMPARE(SingleInstance({}).state(), SingleInstance::State::Alone);
+}
+
+// A disk with no room left (windows.sh fills one for Wine): Windows' words,
+// the one failure users can mend said first, and the old bytes kept.
+void TestWindows::fullDiskIsSaidInWindowsWords()
+{
+    const QString full = qEnvironmentVariable("HIMEKURI_FULL_FOLDER");
+    if (full.isEmpty())
+        QSKIP("needs a full disk, which windows.sh makes");
+    const QString path = full + QStringLiteral("/de.txt");
+    QCOMPARE(readFirstLine(path).line, std::optional(QStringLiteral("old")));
+    const WriteResult written = replaceContent(path, QString(20000, u'新'));
+    QVERIFY2(written.reason.startsWith(QStringLiteral("ディスクの空き容量が足りません（")),
+             qPrintable(written.reason));
+    QCOMPARE(readFirstLine(path).line, std::optional(QStringLiteral("old")));
+    QCOMPARE(QDir(full).entryList(QDir::Files | QDir::Hidden), (QStringList {"de.txt", "filler"}));
 }
 
 QTEST_MAIN(TestWindows)

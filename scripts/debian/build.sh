@@ -31,7 +31,7 @@ CHANGES
 
 # Builds again fast from the cache outside the tree, wherever it is cloned.
 export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/himekuri/ccache} CCACHE_BASEDIR=$out CCACHE_NOHASHDIR=1
-export PATH=/usr/lib/ccache:$PATH DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
+export CMAKE_CXX_COMPILER_LAUNCHER=ccache DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}"
 (cd "$src" && dpkg-buildpackage -us -uc -b)
 deb=$out/himekuri_${version}_amd64.deb
 [[ -f $deb ]] || { echo "debian: $deb was not made" >&2; exit 1; }

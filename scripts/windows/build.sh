@@ -20,6 +20,7 @@ build=$(mkdir -p "$build" && cd "$build" && pwd)
 qt=$("$here/build-qt.sh")
 
 "$qt/bin/qt-cmake" -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    ${CMAKE_CXX_COMPILER_LAUNCHER:+-DCMAKE_CXX_COMPILER_LAUNCHER=$CMAKE_CXX_COMPILER_LAUNCHER} \
     -DQT_CHAINLOAD_TOOLCHAIN_FILE="$here/mingw-w64.cmake" -DHIMEKURI_WERROR=ON \
     -DCMAKE_EXE_LINKER_FLAGS_RELEASE=-s >/dev/null
 cmake --build "$build" -j"$(nproc)"

@@ -3,13 +3,13 @@
 #include "calendar/form1layout.h"
 #include "calendar/holidays.h"
 #include "calendar/setrgn.h"
+#include "platform/cp932.h"
+#include "platform/platform.h"
 #include "runtime/clock.h"
 #include "runtime/controls.h"
 #include "runtime/placement.h"
-#include "runtime/platform.h"
 #include "runtime/webbrowser.h"
 #include "startup/addresses.h"
-#include "startup/cp932.h"
 #include "startup/datafiles.h"
 
 #include <QAction>

@@ -23,10 +23,6 @@ class Form1 final : public Form
 public:
     explicit Form1(Runtime &runtime);
 
-    // Module-level state: survives unload and reload.
-    QString todayKey() const { return TodayKey; }
-    QString memoLine() const { return MemoLine; }
-
     // Sends the browser pane to a page or picture; loads the window (hidden)
     // if needed. A later load of the window shows the same target again.
     void navigatePane(const QString &target);

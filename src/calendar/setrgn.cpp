@@ -1,6 +1,6 @@
 #include "setrgn.h"
 
-#include "runtime/platform.h"
+#include "platform/platform.h"
 #include "runtime/runtime.h"
 
 namespace himekuri::SetRgn {

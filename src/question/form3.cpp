@@ -1,9 +1,9 @@
 #include "form3.h"
 
 #include "calendar/form1.h"
+#include "platform/platform.h"
 #include "runtime/controls.h"
 #include "runtime/layout.h"
-#include "runtime/platform.h"
 #include "startup/addresses.h"
 #include "startup/datafiles.h"
 
@@ -31,11 +31,6 @@ constexpr ControlRow Controls[] = {
 // clang-format on
 
 } // namespace
-
-std::span<const ControlRow> Form3::layout()
-{
-    return Controls;
-}
 
 Form3::Form3(Runtime &runtime)
     : Form(runtime, QStringLiteral("Form3"))

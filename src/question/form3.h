@@ -3,8 +3,6 @@
 #include "runtime/form.h"
 #include "runtime/layout.h"
 
-#include <span>
-
 namespace himekuri {
 
 // Asks once whether the browser pane may go on-line and stores the answer.
@@ -14,9 +12,6 @@ class Form3 final : public Form
 
 public:
     explicit Form3(Runtime &runtime);
-
-    // The window's controls as designed, topmost first.
-    static std::span<const ControlRow> layout();
 
 protected:
     QWidget *createView() override;

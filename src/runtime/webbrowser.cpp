@@ -1,7 +1,7 @@
 #include "webbrowser.h"
 
+#include "platform/filesystem.h"
 #include "startup/datafiles.h"
-#include "startup/filesystem.h"
 
 #include <QBuffer>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "commandline.h"
 
 #include "datafiles.h"
-#include "filesystem.h"
+#include "platform/filesystem.h"
 
 #include <QFileInfo>
 #include <cstdio>

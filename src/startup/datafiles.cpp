@@ -1,7 +1,7 @@
 #include "datafiles.h"
 
-#include "cp932.h"
-#include "filesystem.h"
+#include "platform/cp932.h"
+#include "platform/filesystem.h"
 
 #include <QDir>
 #include <QFile>

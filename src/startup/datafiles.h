@@ -1,6 +1,6 @@
 #pragma once
 
-#include "filesystem.h"
+#include "platform/filesystem.h"
 
 #include <QString>
 #include <memory>

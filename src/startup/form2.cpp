@@ -1,10 +1,10 @@
 #include "form2.h"
 
 #include "calendar/form1.h"
+#include "platform/platform.h"
 #include "runtime/controls.h"
 #include "runtime/layout.h"
 #include "runtime/placement.h"
-#include "runtime/platform.h"
 #include "startup/addresses.h"
 #include "startup/datafiles.h"
 
@@ -48,11 +48,6 @@ void keepFrameOnScreen(QWidget *splash)
 }
 
 } // namespace
-
-std::span<const ControlRow> Form2::layout()
-{
-    return Controls;
-}
 
 Form2::Form2(Runtime &runtime)
     : Form(runtime, QStringLiteral("Form2"))

@@ -3,8 +3,6 @@
 #include "runtime/form.h"
 #include "runtime/layout.h"
 
-#include <span>
-
 namespace himekuri {
 
 // The splash window: opens at every start and every change of day, decides
@@ -16,9 +14,6 @@ class Form2 final : public Form
 
 public:
     explicit Form2(Runtime &runtime);
-
-    // The window's controls as designed, topmost first.
-    static std::span<const ControlRow> layout();
 
     static constexpr int ShowMilliseconds = 2000;
 

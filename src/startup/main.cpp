@@ -1,10 +1,10 @@
 #include "calendar/form1.h"
+#include "platform/platform.h"
 #include "question/form3.h"
 #include "runtime/clock.h"
 #include "runtime/layout.h"
-#include "runtime/platform.h"
 #include "runtime/runtime.h"
-#include "runtime/translations.h"
+#include "shared/translations.h"
 #include "startup/commandline.h"
 #include "startup/form2.h"
 

@@ -8,20 +8,22 @@
 // so it never outlives the calendar that started it. Each load ends in a line
 // on stdout, "loaded" or "failed"; the view is shown only while a page loaded.
 
-#include "runtime/translations.h"
+#include "shared/translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QUrl>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWindow>
+#include <cerrno>
+#include <fcntl.h>
 #include <iostream>
-#include <string>
-#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -68,25 +70,32 @@ QUrl urlFromCaller(const QByteArray &text)
     return QUrl::fromEncoded(text.trimmed(), QUrl::StrictMode);
 }
 
-// stdin is read on a thread of its own because a blocking read is the one
-// portable way to wait on a pipe; lines reach the GUI thread as queued calls.
-// The thread's last act is to end the event loop, so nothing it calls on can
-// be gone while it still runs.
+// The caller's lines, read as they come on stdin, which the event loop
+// watches (the helper runs on Linux only, where a pipe can be watched); the
+// end of stdin ends the program.
 void readUrlsFromStdin(QWebEngineView *view)
 {
-    std::thread([view] {
-        std::string line;
-        while (std::getline(std::cin, line)) {
-            const QUrl url = urlFromCaller(QByteArray::fromStdString(line));
-            if (!url.isValid())
-                continue;
-            QMetaObject::invokeMethod(
-                view, [view, url] { view->setUrl(url); }, Qt::QueuedConnection);
+    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, view);
+    auto *pending = new QByteArray;
+    QObject::connect(notifier, &QSocketNotifier::activated, view, [view, notifier, pending] {
+        char chunk[4096];
+        ssize_t n = 0;
+        while ((n = ::read(STDIN_FILENO, chunk, sizeof chunk)) > 0)
+            pending->append(chunk, n);
+        for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
+            const QUrl url = urlFromCaller(pending->left(end));
+            pending->remove(0, end + 1);
+            if (url.isValid())
+                view->setUrl(url);
         }
-        // exit(), not quit(): quit() may be refused by the view's window.
-        QMetaObject::invokeMethod(
-            qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
-    }).detach();
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            notifier->setEnabled(false);
+            delete pending;
+            // exit(), not quit(): quit() may be refused by the view's window.
+            QCoreApplication::exit(0);
+        }
+    });
 }
 
 } // namespace

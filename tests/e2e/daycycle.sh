@@ -89,8 +89,15 @@ run_stacking() {
     wm_state "$other" add _NET_WM_STATE_BELOW
     xs_poll 5 has_state "$other" BELOW || { fail "the window manager did not give xmessage BELOW"; finish; }
     xs_poll 5 is_below "$form1" "$other" || fail "Form1 is not below a window that just joined the bottom layer"
+    # Right after a tick, so that the raise is seen before the next push.
+    clock_ticked
+    xs_poll 3 clock_ticked
     x xdotool windowraise "$form1"
-    xs_poll 3 is_above "$form1" "$other" && shoot 3-raised >/dev/null
+    if xs_poll 1 is_above "$form1" "$other"; then
+        shoot 3-raised >/dev/null
+    else
+        fail "the raise did not put Form1 over the other window of its layer: nothing to push back"
+    fi
     # Back below at the next repaint, which the clock brings every second;
     # bounded by ticks seen on the screen rather than by wall time alone,
     # which a loaded machine stretches.

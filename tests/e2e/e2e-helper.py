@@ -5,7 +5,8 @@ boxes SHOT.ppm OX OY NAME=LEFT,TOP,W,H...  "NAME red=N colours=N" a box (relativ
     to OX,OY): red counts pixels of exactly (255,0,0), so anti-aliased edges
     (blends) do not count; one colour means nothing is drawn there.
 pixels SHOT.ppm X,Y...        "R,G,B" of each point
-layout-boxes LAYOUT.cpp       "NAME=LEFT,TOP,W,H" in pixels of each control of a layout table
+layout-boxes TABLE FORM       "NAME=LEFT,TOP,W,H" in pixels of each control of FORM in the
+                              design's table (tests/data/layout.txt)
 wm-state WIN add|remove ATOM  asks the window manager for a _NET_WM_STATE change
 clients                       "PID ROLE" of each window the window manager keeps (ROLE - for none)
 lnk FILE.lnk                  "target=PATH" and "workdir=PATH" of a Windows shortcut
@@ -58,10 +59,11 @@ def pixels(shot, *points):
         print("%d,%d,%d" % tuple(px[3 * (y * width + x):][:3]))
 
 
-def layout_boxes(source):  # {"Label3", K::Label, {120, 1440, 1335, 1575}, ... in twips
-    for name, *twips in re.findall(r'\{"(\w+)", K::\w+, \{(\d+), (\d+), (\d+), (\d+)\}',
-                                   open(source, encoding="utf-8").read()):
-        print(name + "=" + ",".join(str(int(t) // 15) for t in twips))
+def layout_boxes(table, form):  # form control left top width height ...
+    for line in open(table, encoding="utf-8"):
+        fields = line.split()
+        if fields and fields[0] == form:
+            print(fields[1] + "=" + ",".join(fields[2:6]))
 
 
 def xlib():

@@ -2,7 +2,8 @@
 # shellcheck disable=SC2317 # functions run through xs_poll and trap
 # The Windows build under Wine, on its own Xvfb + openbox:
 #   - the Windows unit tests (the code page through Windows itself, stacking,
-#     the install folder, the pane's web-browser control, the session mutex);
+#     the install folder on a drive and on a network share, the pane's
+#     web-browser control, the session mutex, a save on a full disk);
 #   - the .exe as Windows expects it: version resource, asInvoker manifest;
 #   - the installer, silent: the program, licence and notices in
 #     C:\Program Files\Tesrava, the Start-menu and Startup shortcuts (target,
@@ -18,7 +19,8 @@
 #     removes program, shortcuts and key and keeps de.txt byte for byte;
 #   - where C:\Program Files cannot be written (root: a read-only mount), the
 #     portable zip's program says so, naming the folder, and runs all the
-#     same, and the installer changes nothing.
+#     same, and the installer changes nothing; on a full disk (root: a small
+#     tmpfs) 書き込む says so and de.txt keeps its bytes.
 # usage: windows.sh BUILD_WINDOWS_DIR OUTDIR
 if (($# != 2)); then
     echo "usage: $0 BUILD_WINDOWS_DIR OUTDIR" >&2
@@ -49,6 +51,15 @@ x wineboot -i >/dev/null 2>&1 || { fail "could not make a Wine prefix"; finish; 
 drive_c=$WINEPREFIX/drive_c data=$WINEPREFIX/drive_c/Program\ Files/Tesrava
 install='C:\Program Files\Tesrava'
 
+# A full disk for the save's failure, a network share for the install folder.
+full=$work/full
+mkdir -p "$full" && mount -t tmpfs -o size=64k tmpfs "$full" && mounts+=("$full") ||
+    fail "could not mount a small disk"
+printf 'old\r\n' >"$full/de.txt"
+dd if=/dev/zero of="$full/filler" bs=1k 2>/dev/null
+mkdir -p "$WINEPREFIX/dosdevices/unc/calendarhost" "$work/share/a/b"
+ln -s "$work/share" "$WINEPREFIX/dosdevices/unc/calendarhost/share"
+export HIMEKURI_FULL_FOLDER="Z:$full" HIMEKURI_SHARE=//calendarhost/share
 for test in tst_datafiles tst_windows; do
     x timeout 120 wine "$build/$test.exe" -o "$work/$test.txt,txt" >/dev/null 2>&1
     if grep -q '^Totals: [0-9]* passed, 0 failed' "$work/$test.txt" 2>/dev/null; then
@@ -57,6 +68,7 @@ for test in tst_datafiles tst_windows; do
         fail "$test.exe under Wine: $(grep -E '^(FAIL|Totals)|Loc:' "$work/$test.txt" 2>/dev/null || echo 'no result')"
     fi
 done
+umount "$full" && mounts=()
 
 # --- the .exe ---------------------------------------------------------------
 resource=$(exiftool -s -FileDescription -CompanyName -ProductVersion -FileVersionNumber "$build/himekuri.exe")
@@ -221,4 +233,29 @@ app_pid=''
 x wineserver -k
 x wine "$setup" /S >/dev/null 2>&1 && fail "the install into a read-only Program Files reported success"
 [[ -n $(uninstall_key) || -e $start_menu || -e $startup ]] && fail "the failed install changed something"
+
+# --- a full disk: 書き込む says so, in Windows' words, and keeps de.txt ---------
+umount "$drive_c/Program Files" && mounts=()
+mkdir -p "$data" && mount -t tmpfs -o size=64k tmpfs "$data" && mounts=("$data") ||
+    { fail "could not mount a small disk"; finish; }
+printf 'N\r\n' >"$data/or.txt"
+printf 'old\r\n' >"$data/de.txt"
+dd if=/dev/zero of="$data/filler" bs=1k 2>/dev/null
+(cd "$drive_c" && x wine "$build/himekuri.exe" >"$outdir/$tag-full.log" 2>&1 </dev/null) &
+app_pid=$!
+if form1=$(xs_poll 20 window_of 377x440); then
+    geometry "$form1"
+    ox=$((gx + frame)) oy=$((gy + frame))
+    click_box RichTextBox1
+    x xdotool type --delay 40 'new'
+    click_box Command2
+    if xs_poll 10 other_window >/dev/null; then
+        shoot full-disk >/dev/null
+    else
+        fail "no message on a full disk"
+    fi
+    [[ $(cat "$data/de.txt") == $'old\r' ]] || fail "the full disk changed de.txt: $(od -c "$data/de.txt" | head -n 2)"
+else
+    fail "no calendar on a full disk"
+fi
 finish

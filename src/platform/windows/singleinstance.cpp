@@ -1,4 +1,4 @@
-#include "singleinstance.h"
+#include "platform/singleinstance.h"
 
 #include <windows.h>
 // After windows.h, which it needs.

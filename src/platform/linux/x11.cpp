@@ -1,6 +1,7 @@
-#include "platform.h"
-#include "startup/datafiles.h"
-#include "startup/filesystem.h"
+// The calendar's windows on X11 (and XWayland), through the connection Qt
+// keeps: the layers the window manager keeps them in, the taskbar, and who
+// has the keyboard. xcb only, the library Qt itself speaks.
+#include "platform/platform.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QGuiApplication>
@@ -8,56 +9,88 @@
 #include <QWindow>
 #include <algorithm>
 #include <vector>
-
-// Last: Xlib's macros (None, Bool, Status...) would clash with Qt's names.
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <xcb/xproto.h>
+#include <xcb/xcb.h>
 
 namespace himekuri {
 
-// The XDG data folder. Earlier versions kept the files in a folder that
-// stood for the top of the Windows drive, "Program Files/Tesrava" in the
-// home folder: they are moved from there once.
-SystemPlatform::Folder SystemPlatform::findInstallFolder()
-{
-    const QString data = os::dataFolder();
-    if (data.isEmpty())
-        return {};
-    const QString home = os::homeFolder();
-    const QString earlier = home.isEmpty() || home == u'/'
-        ? QString()
-        : home + QStringLiteral("/Program Files/Tesrava/");
-    const FolderChoice choice = settleDataFolder(earlier, data + QStringLiteral("/himekuri/"));
-    return {choice.folder, choice.warning};
-}
-
 namespace {
 
-Display *x11Display()
+xcb_connection_t *x11Connection()
 {
     auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 ? x11->display() : nullptr;
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootOf(xcb_connection_t *connection)
+{
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+// The atoms the calendar speaks of, interned once per connection, together.
+struct Atoms
+{
+    xcb_atom_t state, below, above, skipTaskbar, skipPager, stacking, active;
+
+    static const Atoms &of(xcb_connection_t *connection)
+    {
+        static xcb_connection_t *known = nullptr;
+        static Atoms atoms {};
+        if (known == connection)
+            return atoms;
+        static constexpr const char *names[] = {
+            "_NET_WM_STATE",
+            "_NET_WM_STATE_BELOW",
+            "_NET_WM_STATE_ABOVE",
+            "_NET_WM_STATE_SKIP_TASKBAR",
+            "_NET_WM_STATE_SKIP_PAGER",
+            "_NET_CLIENT_LIST_STACKING",
+            "_NET_ACTIVE_WINDOW",
+        };
+        xcb_intern_atom_cookie_t cookies[std::size(names)];
+        for (std::size_t i = 0; i < std::size(names); ++i)
+            cookies[i] = xcb_intern_atom(connection, 0, uint16_t(qstrlen(names[i])), names[i]);
+        xcb_atom_t *fields[] = {&atoms.state,     &atoms.below,    &atoms.above, &atoms.skipTaskbar,
+                                &atoms.skipPager, &atoms.stacking, &atoms.active};
+        for (std::size_t i = 0; i < std::size(names); ++i) {
+            xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(connection, cookies[i], nullptr);
+            *fields[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+            free(reply);
+        }
+        known = connection;
+        return atoms;
+    }
+};
+
+// One round trip: a property's 32-bit values (atoms, windows).
+std::vector<uint32_t> readValues(xcb_connection_t *connection, xcb_window_t window,
+                                 xcb_atom_t property, xcb_atom_t type)
+{
+    std::vector<uint32_t> values;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, type, 0, 4096), nullptr);
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const uint32_t *>(xcb_get_property_value(reply));
+        values.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    free(reply);
+    return values;
 }
 
 // Asks the window manager to add or remove a state of a mapped window.
-void changeNetWmState(Display *display, Window window, bool add, const char *state)
+void changeNetWmState(xcb_connection_t *connection, xcb_window_t window, bool add, xcb_atom_t state)
 {
-    XEvent event {};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "_NET_WM_STATE", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = add ? 1 : 0;
-    event.xclient.data.l[1] = static_cast<long>(XInternAtom(display, state, False));
-    event.xclient.data.l[3] = 1; // from an application
-    XSendEvent(display, DefaultRootWindow(display), False,
-               SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    xcb_client_message_event_t event {};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.window = window;
+    event.type = Atoms::of(connection).state;
+    event.format = 32;
+    event.data.data32[0] = add ? 1 : 0;
+    event.data.data32[1] = state;
+    event.data.data32[3] = 1; // from an application
+    xcb_send_event(connection, 0, rootOf(connection),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
 }
-
-} // namespace
-
-namespace {
 
 // What the window manager said of a window's place at the bottom, kept from
 // its events rather than asked at every push: the window's _NET_WM_STATE and
@@ -69,13 +102,12 @@ class BottomKeeper final : public QObject, public QAbstractNativeEventFilter
 public:
     static constexpr char Name[] = "himekuri-bottom-keeper";
 
-    BottomKeeper(QWidget *window, Display *display)
+    BottomKeeper(QWidget *window, xcb_connection_t *connection)
         : QObject(window)
-        , m_display(display)
-        , m_window(static_cast<Window>(window->windowHandle()->winId()))
-        , m_root(DefaultRootWindow(display))
-        , m_state(XInternAtom(display, "_NET_WM_STATE", False))
-        , m_stacking(XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False))
+        , m_connection(connection)
+        , m_atoms(Atoms::of(connection))
+        , m_window(xcb_window_t(window->windowHandle()->winId()))
+        , m_root(rootOf(connection))
     {
         setObjectName(QLatin1String(Name));
         qApp->installNativeEventFilter(this);
@@ -96,9 +128,9 @@ public:
             m_below = isStatedBelow();
         }
         if (!m_below) {
-            changeNetWmState(m_display, m_window, true, "_NET_WM_STATE_BELOW");
-            changeNetWmState(m_display, m_window, false, "_NET_WM_STATE_ABOVE");
-            XFlush(m_display);
+            changeNetWmState(m_connection, m_window, true, m_atoms.below);
+            changeNetWmState(m_connection, m_window, false, m_atoms.above);
+            xcb_flush(m_connection);
             m_lowerDue = true;
         }
         if (!m_stackingKnown) {
@@ -130,9 +162,9 @@ public:
         if ((event->response_type & 0x7F) != XCB_PROPERTY_NOTIFY)
             return false;
         const auto *change = reinterpret_cast<const xcb_property_notify_event_t *>(event);
-        if (change->window == m_window && change->atom == m_state)
+        if (change->window == m_window && change->atom == m_atoms.state)
             m_stateKnown = false;
-        else if (change->window == m_root && change->atom == m_stacking)
+        else if (change->window == m_root && change->atom == m_atoms.stacking)
             m_stackingKnown = false;
         return false;
     }
@@ -141,48 +173,28 @@ private:
     // One round trip: whether the states hold BELOW and not ABOVE.
     bool isStatedBelow() const
     {
-        const std::vector<Atom> atoms = readAtoms(m_window, m_state, XA_ATOM);
-        const auto has = [&atoms, this](const char *name) {
-            return std::find(atoms.begin(), atoms.end(), XInternAtom(m_display, name, False))
-                != atoms.end();
+        const std::vector<uint32_t> states =
+            readValues(m_connection, m_window, m_atoms.state, XCB_ATOM_ATOM);
+        const auto has = [&states](xcb_atom_t state) {
+            return std::find(states.begin(), states.end(), state) != states.end();
         };
-        return has("_NET_WM_STATE_BELOW") && !has("_NET_WM_STATE_ABOVE");
+        return has(m_atoms.below) && !has(m_atoms.above);
     }
 
     // One round trip: how many windows the window manager stacks below ours,
     // or -1 where it does not say.
     int placeInStacking() const
     {
-        const std::vector<Atom> windows = readAtoms(m_root, m_stacking, XA_WINDOW);
+        const std::vector<uint32_t> windows =
+            readValues(m_connection, m_root, m_atoms.stacking, XCB_ATOM_WINDOW);
         const auto it = std::find(windows.begin(), windows.end(), m_window);
         return it == windows.end() ? -1 : int(it - windows.begin());
     }
 
-    std::vector<Atom> readAtoms(Window window, Atom property, Atom type) const
-    {
-        Atom actual = 0;
-        int format = 0;
-        unsigned long count = 0;
-        unsigned long remaining = 0;
-        unsigned char *data = nullptr;
-        std::vector<Atom> values;
-        if (XGetWindowProperty(m_display, window, property, 0, 4096, False, type, &actual, &format,
-                               &count, &remaining, &data)
-                == Success
-            && data && format == 32) {
-            const auto *longs = reinterpret_cast<const unsigned long *>(data);
-            values.assign(longs, longs + count);
-        }
-        if (data)
-            XFree(data);
-        return values;
-    }
-
-    Display *m_display;
-    Window m_window;
-    Window m_root;
-    Atom m_state;
-    Atom m_stacking;
+    xcb_connection_t *m_connection;
+    const Atoms &m_atoms;
+    xcb_window_t m_window;
+    xcb_window_t m_root;
     bool m_stateKnown = false;
     bool m_below = false;
     bool m_stackingKnown = false;
@@ -200,8 +212,8 @@ void SystemPlatform::stack(QWidget *window, StackPlace place) const
     QWindow *handle = window->windowHandle();
     const bool below = place == StackPlace::Bottom;
     const bool above = place == StackPlace::TopMost;
-    Display *display = x11Display();
-    if (!display) {
+    xcb_connection_t *connection = x11Connection();
+    if (!connection) {
         handle->setFlags(window->windowFlags());
         if (below || place == StackPlace::LeaveBottom)
             handle->lower();
@@ -209,17 +221,19 @@ void SystemPlatform::stack(QWidget *window, StackPlace place) const
     }
     auto *keeper =
         window->findChild<QObject *>(QLatin1String(BottomKeeper::Name), Qt::FindDirectChildrenOnly);
-    auto *bottom = keeper ? static_cast<BottomKeeper *>(keeper) : new BottomKeeper(window, display);
+    auto *bottom =
+        keeper ? static_cast<BottomKeeper *>(keeper) : new BottomKeeper(window, connection);
     if (below) {
         bottom->push(handle);
         return;
     }
-    const auto id = static_cast<Window>(handle->winId());
+    const Atoms &atoms = Atoms::of(connection);
+    const auto id = xcb_window_t(handle->winId());
     if (place != StackPlace::LeaveTopMost)
-        changeNetWmState(display, id, false, "_NET_WM_STATE_BELOW");
+        changeNetWmState(connection, id, false, atoms.below);
     if (place != StackPlace::LeaveBottom)
-        changeNetWmState(display, id, above, "_NET_WM_STATE_ABOVE");
-    XFlush(display);
+        changeNetWmState(connection, id, above, atoms.above);
+    xcb_flush(connection);
     bottom->forget();
     // Leaving the bottom layer would put it in front of everything; it stays
     // behind the windows it was behind.
@@ -232,45 +246,30 @@ void SystemPlatform::stack(QWidget *window, StackPlace place) const
 // window is mapped; Qt keeps states it does not manage itself.
 void SystemPlatform::keepOffTaskbar(QWidget *window) const
 {
-    Display *display = x11Display();
-    if (!display)
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
         return;
-    const auto id = static_cast<Window>(window->winId());
-    Atom states[] = {
-        XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False),
-        XInternAtom(display, "_NET_WM_STATE_SKIP_PAGER", False),
-    };
-    XChangeProperty(display, id, XInternAtom(display, "_NET_WM_STATE", False), XA_ATOM, 32,
-                    PropModeAppend, reinterpret_cast<unsigned char *>(states), 2);
-    XFlush(display);
+    const Atoms &atoms = Atoms::of(connection);
+    const xcb_atom_t states[] = {atoms.skipTaskbar, atoms.skipPager};
+    xcb_change_property(connection, XCB_PROP_MODE_APPEND, xcb_window_t(window->winId()),
+                        atoms.state, XCB_ATOM_ATOM, 32, 2, states);
+    xcb_flush(connection);
 }
 
 // Where the keyboard is, as the window manager says; a window of ours, or
 // none at all, is not another program's.
 bool SystemPlatform::otherProgramActive() const
 {
-    Display *display = x11Display();
-    if (!display)
+    xcb_connection_t *connection = x11Connection();
+    if (!connection)
         return false;
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long remaining = 0;
-    unsigned char *data = nullptr;
-    Window active = 0;
-    if (XGetWindowProperty(display, DefaultRootWindow(display),
-                           XInternAtom(display, "_NET_ACTIVE_WINDOW", False), 0, 1, False,
-                           XA_WINDOW, &type, &format, &count, &remaining, &data)
-            == Success
-        && data && format == 32 && count == 1)
-        active = *reinterpret_cast<Window *>(data);
-    if (data)
-        XFree(data);
-    if (!active)
+    const std::vector<uint32_t> active =
+        readValues(connection, rootOf(connection), Atoms::of(connection).active, XCB_ATOM_WINDOW);
+    if (active.empty() || !active.front())
         return false;
     const QWindowList ours = QGuiApplication::allWindows();
-    return std::none_of(ours.begin(), ours.end(), [active](QWindow *window) {
-        return window->handle() && static_cast<Window>(window->winId()) == active;
+    return std::none_of(ours.begin(), ours.end(), [&active](QWindow *window) {
+        return window->handle() && xcb_window_t(window->winId()) == active.front();
     });
 }
 
@@ -291,13 +290,14 @@ QString windowSystemProblem()
                               "There is no X display (DISPLAY is not set); the calendar runs on "
                               "X11 or XWayland.");
     }
-    Display *display = XOpenDisplay(name.constData());
-    if (!display) {
+    xcb_connection_t *connection = xcb_connect(name.constData(), nullptr);
+    const bool broken = xcb_connection_has_error(connection);
+    xcb_disconnect(connection);
+    if (broken) {
         return QStringLiteral("X ディスプレイ %1 に接続できません。\n"
                               "Cannot connect to the X display %1.")
             .arg(QString::fromLocal8Bit(name));
     }
-    XCloseDisplay(display);
     return {};
 }
 

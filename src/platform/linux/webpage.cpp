@@ -1,4 +1,4 @@
-#include "webbrowser.h"
+#include "runtime/webbrowser.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "platform.h"
 
+#include "platform/filesystem.h"
 #include "startup/datafiles.h"
-#include "startup/filesystem.h"
 
 #include <QDesktopServices>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "webbrowser.h"
+#include "runtime/webbrowser.h"
 
 #include <QPointer>
 #include <exdisp.h>

@@ -1,5 +1,6 @@
-#include "singleinstance.h"
-#include "startup/filesystem.h"
+#include "platform/singleinstance.h"
+
+#include "platform/filesystem.h"
 
 #include <QDir>
 #include <QFile>

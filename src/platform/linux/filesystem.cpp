@@ -1,4 +1,4 @@
-#include "filesystem.h"
+#include "platform/filesystem.h"
 
 #include <QDir>
 #include <QFile>
