@@ -18,7 +18,8 @@ import subprocess
 import sys
 import tempfile
 
-# name, file, the text as it is, the fault
+# name, file, the text as it is, the fault[, the end-to-end tests to try
+# first, where the unit tests are not expected to catch it]
 MUTANTS = [
     ("clock-midnight-hour", "src/calendar/datetexts.cpp",
      "time.hour() % 12 == 0 ? 12 :", "time.hour() % 12 == 0 ? 0 :"),
@@ -104,7 +105,7 @@ MUTANTS = [
     ("push-without-events", "src/calendar/setrgn.cpp", "    runtime.processPendingEvents();", ""),
     ("placement-off-screen", "src/runtime/placement.cpp",
      "return std::max(areaStart, std::min(start, areaStart + areaLength - length));",
-     "return std::max(areaStart, start + 0 * (length + areaLength));"),
+     "return std::max(areaStart, start + 0 * (length + areaLength));", "e2e_desktop_place"),
     ("day-face-proportional", "src/runtime/layout.cpp",
      'Mincho[] = {"IPAMincho",', 'Mincho[] = {"IPAPMincho",'),
     ("pane-no-fallback", "src/runtime/webbrowser.cpp",
@@ -116,7 +117,7 @@ MUTANTS = [
      "        m_messageBox(failure.message(), MessageKind::Failure);\n        stop(1);",
      "        m_messageBox(failure.message(), MessageKind::Failure);"),
     ("below-never-restated", "src/platform/linux/x11.cpp",
-     "        if (!m_below) {", "        if (false) {"),
+     "        if (!m_below) {", "        if (false) {", "e2e_daycycle"),
     ("form-timers-idle", "src/runtime/form.cpp",
      "    for (QTimer *timer : m_timers)\n        timer->start();", ""),
     ("form-close-lets-qt-close", "src/runtime/form.cpp",
@@ -130,7 +131,7 @@ MUTANTS = [
      "if (m_instance.state() == SingleInstance::State::Unknown) {", "if (false) {"),
     ("bottom-flag-kept", "src/platform/platform.cpp",
      "flags.setFlag(Qt::WindowStaysOnBottomHint, place == StackPlace::Bottom);",
-     "flags.setFlag(Qt::WindowStaysOnBottomHint, true);"),
+     "flags.setFlag(Qt::WindowStaysOnBottomHint, true);", "e2e_daycycle"),
     ("open-folder-unsaid", "src/platform/platform.cpp",
      "if (const QString open = os::folderOthersCanWrite(m_installFolder); !open.isEmpty()) {",
      "if (const QString open; !open.isEmpty()) {"),
@@ -146,10 +147,22 @@ MUTANTS = [
     ("old-folder-ignored", "src/platform/linux/folders.cpp",
      "settleDataFolder(earlier, data", "settleDataFolder(QString(), data"),
     ("helper-says-loaded-on-failure", "src/webhelper/main.cpp",
-     'view->hide();\n                             std::cout << "failed"',
-     'view->hide();\n                             std::cout << "loaded"'),
+     'm_view->hide();\n            std::cout << "failed"', 'm_view->hide();\n            std::cout << "loaded"', "e2e_web_pane"),
+    ("helper-never-still", "src/webhelper/main.cpp",
+     "if (quiet >= StillMs || live >= LiveLimitMs)", "if (live >= LiveLimitMs)", "e2e_web_pane"),
+    ("helper-blind-to-change", "src/webhelper/main.cpp",
+     "        if (picture != m_picture) {", "        if (m_picture.isNull()) {", "e2e_web_pane"),
+    ("helper-blind-to-pointer", "src/webhelper/main.cpp",
+     "if (m_view->underMouse() || hasUse(now))", "if (hasUse(now))", "e2e_web_pane"),
+    ("still-not-shown", "src/platform/linux/webpage.cpp", "        showStill(m_pane, picture);\n", "", "e2e_web_pane"),
+    ("wake-ignored", "src/platform/linux/webpage.cpp",
+     "        m_asleep = false;\n        startHelper();\n        m_press = press;", "", "e2e_web_pane"),
+    ("press-not-passed", "src/runtime/webbrowser.cpp",
+     "m_page->wake(static_cast<QMouseEvent *>(event)->position().toPoint());", "m_page->wake(std::nullopt);"),
+    ("early-press-lost", "src/runtime/webbrowser.cpp",
+     "        m_pressed(event->position().toPoint());", "        QWidget::mousePressEvent(event);", "e2e_web_pane"),
     ("helper-outlives-stdin", "src/webhelper/main.cpp",
-     "            QCoreApplication::exit(0);", ""),
+     "            QCoreApplication::exit(0);", "", "e2e_web_pane"),
     # Windows: built by scripts/windows/build.sh and tried under Wine
     ("win-mutex-shared", "src/platform/windows/singleinstance.cpp",
      "    if (GetLastError() == ERROR_ALREADY_EXISTS) {", "    if (false) {"),
@@ -169,7 +182,7 @@ def run(*command, cwd):
                           stderr=subprocess.DEVNULL).returncode == 0
 
 
-def verdict(top, build, windows, file):
+def verdict(top, build, windows, file, hint):
     """Who catches the mutant now in the source, or None."""
     if file.startswith("src/platform/windows/"):
         if not run("scripts/windows/build.sh", str(windows), cwd=top):
@@ -182,6 +195,8 @@ def verdict(top, build, windows, file):
         return "the compiler"
     if not run("ctest", "--test-dir", str(build), "-L", "unit|faults", "-j2", "--stop-on-failure", cwd=top):
         return "the unit tests"
+    if hint and not run("ctest", "--test-dir", str(build), "-R", hint, "-j2", cwd=top):
+        return "the end-to-end tests"
     if not run("ctest", "--test-dir", str(build), "-L", "e2e", "-j2", cwd=top):
         return "the end-to-end tests"
     return None
@@ -201,7 +216,7 @@ def main():
         record.unlink()
         print(f"put back {left['file']}, left mutated by an interrupted run")
     rows = []
-    for name, file, before, after in wanted:
+    for name, file, before, after, *hint in wanted:
         path = top / file
         original = path.read_text()
         if original.count(before) != 1:
@@ -211,7 +226,7 @@ def main():
             try:
                 record.write_text(json.dumps({"file": file, "original": original}))
                 path.write_text(original.replace(before, after))
-                caught = verdict(top, build, windows, file)
+                caught = verdict(top, build, windows, file, hint[0] if hint else None)
             finally:
                 path.write_text(original)
                 record.unlink()

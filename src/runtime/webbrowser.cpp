@@ -6,9 +6,12 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QMouseEvent>
 #include <QMovie>
 #include <QPainter>
+#include <functional>
 #include <optional>
+#include <utility>
 
 namespace himekuri {
 
@@ -22,6 +25,23 @@ bool isPage(const QUrl &url)
     // A file URL may name a page as well as a picture: the engine shows either.
     return scheme == QLatin1String("file");
 }
+
+// Covers the pane for the engine's view. A press that reaches it came before
+// the view was there: the page gets it once it is.
+class Host final : public QWidget
+{
+public:
+    Host(QWidget *pane, std::function<void(QPoint)> pressed)
+        : QWidget(pane)
+        , m_pressed(std::move(pressed))
+    { }
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override { m_pressed(event->position().toPoint()); }
+
+private:
+    std::function<void(QPoint)> m_pressed;
+};
 
 // A picture larger than this on either side is no picture for a pane of
 // 249 x 81 pixels, but a way to make the calendar take hundreds of megabytes.
@@ -146,6 +166,36 @@ void WebBrowser::showFallback()
     showPicture(m_fallback);
 }
 
+bool WebBrowser::event(QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::Enter:
+    case QEvent::Wheel:
+        m_page->wake(std::nullopt);
+        break;
+    case QEvent::MouseButtonPress:
+        m_page->wake(static_cast<QMouseEvent *>(event)->position().toPoint());
+        break;
+    case QEvent::FocusIn: {
+        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            m_page->wake(std::nullopt);
+        break;
+    }
+    default:
+        break;
+    }
+    return QWidget::event(event);
+}
+
+void WebBrowser::Page::showStill(WebBrowser &pane, const QImage &picture)
+{
+    pane.clearPicture();
+    pane.m_picture = QPixmap::fromImage(picture);
+    pane.m_picture.setDevicePixelRatio(pane.devicePixelRatioF());
+    pane.update();
+}
+
 void WebBrowser::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
@@ -173,7 +223,7 @@ void WebBrowser::paintEvent(QPaintEvent *)
 
 QWidget *WebBrowser::Page::makeHost(WebBrowser &pane)
 {
-    auto *host = new QWidget(&pane);
+    auto *host = new Host(&pane, [&pane](QPoint press) { pane.m_page->wake(press); });
     host->setObjectName(QStringLiteral("webHost"));
     host->setFocusPolicy(Qt::NoFocus);
     // Only the host is native: a native pane would make every widget beside

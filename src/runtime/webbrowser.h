@@ -4,6 +4,7 @@
 #include <QUrl>
 #include <QWidget>
 #include <memory>
+#include <optional>
 
 class QMovie;
 
@@ -45,6 +46,7 @@ public:
     class Page;
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
@@ -79,9 +81,14 @@ public:
     virtual void end() = 0;
     // The pane's window was shown, perhaps as a new native window.
     virtual void paneShown() = 0;
+    // Someone turns to the pane: a page left as a picture comes back, and a
+    // press (a point in the pane) that came before the page did is made on it.
+    virtual void wake(std::optional<QPoint> press) = 0;
 
 protected:
     static void fallBack(WebBrowser &pane) { pane.showFallback(); }
+    // The page as it stood, pixel for pixel, while the engine is away.
+    static void showStill(WebBrowser &pane, const QImage &picture);
     // A native child window over the whole pane, for the engine's view.
     static QWidget *makeHost(WebBrowser &pane);
 };

@@ -3,20 +3,29 @@
 //
 // usage: himekuri-web --parent WINDOW-ID --size WIDTHxHEIGHT [--] URL
 //
-// The view becomes a child of the pane's native window WINDOW-ID. Each line
-// read from stdin is a further URL to show; the end of stdin ends the program,
-// so it never outlives the calendar that started it. Each load ends in a line
-// on stdout, "loaded" or "failed"; the view is shown only while a page loaded.
+// The view becomes a child of the pane's native window WINDOW-ID. Lines read
+// from stdin: a further URL to show, or "click X Y", a press the pane took
+// before the page was shown, to be made on the page. The end of stdin ends the
+// program, so it never outlives the calendar that started it. Lines written
+// to stdout: "loaded" once a page has loaded and drawn (the view is shown
+// only then), "failed" for a page that cannot be shown, and, once the page
+// has stayed still for a while with nobody using it,
+// "picture ADDRESS BYTES" followed by that many bytes of PNG: the view as it
+// stands. The engine is then of no more use; the calendar ends the program.
 
 #include "shared/translations.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCommandLineParser>
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QUrl>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <QWindow>
@@ -70,33 +79,168 @@ QUrl urlFromCaller(const QByteArray &text)
     return QUrl::fromEncoded(text.trimmed(), QUrl::StrictMode);
 }
 
-// The caller's lines, read as they come on stdin, which the event loop
-// watches (the helper runs on Linux only, where a pipe can be watched); the
-// end of stdin ends the program.
-void readUrlsFromStdin(QWebEngineView *view)
+// A loaded page is shown once its pictures have stayed the same this long:
+// the engine may still be white for a moment after it says "loaded".
+constexpr qint64 SettleMs = 300;
+// A page that nobody uses and that has not changed for this long is handed
+// over as a picture.
+constexpr qint64 StillMs = 3000;
+// A page that keeps changing (an animation, a ticker) is handed over all the
+// same after this long without input: a minute shows a notice to anyone who
+// looks, and the engine's 200 MB are not kept for a moving ornament all day.
+constexpr qint64 LiveLimitMs = 60000;
+
+// Watches the view: when it has drawn, when it is in use, when it stands still.
+class Pane final : public QObject
 {
-    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-    auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, view);
-    auto *pending = new QByteArray;
-    QObject::connect(notifier, &QSocketNotifier::activated, view, [view, notifier, pending] {
-        char chunk[4096];
-        ssize_t n = 0;
-        while ((n = ::read(STDIN_FILENO, chunk, sizeof chunk)) > 0)
-            pending->append(chunk, n);
-        for (qsizetype end = pending->indexOf('\n'); end >= 0; end = pending->indexOf('\n')) {
-            const QUrl url = urlFromCaller(pending->left(end));
-            pending->remove(0, end + 1);
-            if (url.isValid())
-                view->setUrl(url);
+public:
+    explicit Pane(QWebEngineView *view)
+        : m_view(view)
+    {
+        QObject::connect(view->page(), &QWebEnginePage::loadingChanged, this,
+                         [this](const QWebEngineLoadingInfo &loading) { loadingChanged(loading); });
+        m_poll.callOnTimeout(this, &Pane::look);
+        qApp->installEventFilter(this);
+        m_clock.start();
+    }
+
+    void readStdin()
+    {
+        ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+        // The helper runs on Linux only, where a pipe can be watched.
+        auto *notifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
+        QObject::connect(notifier, &QSocketNotifier::activated, this, [this, notifier] {
+            char chunk[4096];
+            ssize_t n = 0;
+            while ((n = ::read(STDIN_FILENO, chunk, sizeof chunk)) > 0)
+                m_pending.append(chunk, n);
+            for (qsizetype end = m_pending.indexOf('\n'); end >= 0; end = m_pending.indexOf('\n')) {
+                const QByteArray line = m_pending.left(end);
+                m_pending.remove(0, end + 1);
+                command(line);
+            }
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                notifier->setEnabled(false);
+                // exit(), not quit(): quit() may be refused by the view's window.
+                QCoreApplication::exit(0);
+            }
+        });
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        switch (event->type()) {
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::Wheel:
+        case QEvent::KeyPress:
+        case QEvent::Enter:
+        case QEvent::Leave:
+            if (watched->isWidgetType())
+                m_lastUse = m_clock.elapsed();
+            break;
+        default:
+            break;
         }
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
-            notifier->setEnabled(false);
-            delete pending;
-            // exit(), not quit(): quit() may be refused by the view's window.
-            QCoreApplication::exit(0);
+        return false;
+    }
+
+private:
+    void command(const QByteArray &line)
+    {
+        const QList<QByteArray> words = line.trimmed().split(' ');
+        if (words.size() == 3 && words[0] == "click") {
+            replayClick(QPoint(words[1].toInt(), words[2].toInt()));
+            return;
         }
-    });
-}
+        const QUrl url = urlFromCaller(line);
+        if (url.isValid())
+            m_view->setUrl(url);
+    }
+
+    void loadingChanged(const QWebEngineLoadingInfo &loading)
+    {
+        if (loading.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
+            m_settling = !m_view->isVisible();
+            m_changed = m_clock.elapsed();
+            m_poll.start(m_settling ? 50 : 500);
+        } else if (loading.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
+            // No error page of the engine's: the calendar shows its picture instead.
+            m_poll.stop();
+            m_view->hide();
+            std::cout << "failed" << std::endl;
+        }
+    }
+
+    void look()
+    {
+        const qint64 now = m_clock.elapsed();
+        const QImage picture = m_view->grab().toImage();
+        if (picture != m_picture) {
+            m_picture = picture;
+            m_changed = now;
+        }
+        if (m_settling) {
+            if (now - m_changed < SettleMs)
+                return;
+            m_settling = false;
+            m_liveSince = now;
+            m_view->show();
+            m_poll.start(500);
+            std::cout << "loaded" << std::endl;
+            return;
+        }
+        if (m_view->underMouse() || hasUse(now))
+            return;
+        const qint64 quiet = now - std::max(m_changed, m_lastUse);
+        const qint64 live = now - std::max(m_liveSince, m_lastUse);
+        if (quiet >= StillMs || live >= LiveLimitMs)
+            handOver();
+    }
+
+    bool hasUse(qint64 now) const { return m_lastUse >= 0 && now - m_lastUse < StillMs; }
+
+    void handOver()
+    {
+        m_poll.stop();
+        QByteArray png;
+        QBuffer buffer(&png);
+        buffer.open(QIODevice::WriteOnly);
+        m_picture.save(&buffer, "PNG");
+        std::cout << "picture " << m_view->url().toEncoded().constData() << ' ' << png.size()
+                  << '\n';
+        std::cout.write(png.constData(), png.size());
+        std::cout.flush();
+    }
+
+    // A press made on the freshly shown view is dropped by the engine for a
+    // moment, with no word: the page is clicked from inside instead, which
+    // follows the link (or runs the handler) at that point.
+    void replayClick(QPoint at)
+    {
+        m_lastUse = m_clock.elapsed();
+        m_view->page()->runJavaScript(
+            QStringLiteral("(function (x, y) {"
+                           "  const target = document.elementFromPoint(x, y);"
+                           "  if (target) target.click();"
+                           "})(%1, %2)")
+                .arg(at.x())
+                .arg(at.y()),
+            QWebEngineScript::ApplicationWorld);
+    }
+
+    QWebEngineView *m_view;
+    QTimer m_poll;
+    QElapsedTimer m_clock;
+    QByteArray m_pending;
+    QImage m_picture;
+    bool m_settling = false;
+    qint64 m_changed = 0;
+    qint64 m_liveSince = 0;
+    qint64 m_lastUse = -1;
+};
 
 } // namespace
 
@@ -157,19 +301,8 @@ int main(int argc, char *argv[])
     view->windowHandle()->setParent(parentWindow);
     KeepInPane keepInPane(view, parentWindow);
     view->setGeometry(0, 0, size.captured(1).toInt(), size.captured(2).toInt());
-    // No error page of the engine's: the calendar shows its picture instead.
-    QObject::connect(view->page(), &QWebEnginePage::loadingChanged, view,
-                     [view](const QWebEngineLoadingInfo &loading) {
-                         if (loading.status() == QWebEngineLoadingInfo::LoadSucceededStatus) {
-                             view->show();
-                             std::cout << "loaded" << std::endl;
-                         } else if (loading.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
-                             view->hide();
-                             std::cout << "failed" << std::endl;
-                         }
-                     });
-
-    readUrlsFromStdin(view);
+    Pane pane(view);
+    pane.readStdin();
     const int code = app.exec();
     delete view;
     return code;

@@ -10,7 +10,7 @@
 #      every dependency itself; /usr/bin/himekuri, started there on our Xvfb
 #      with or.txt saying Y and the page served on loopback, shows the splash,
 #      then the page with the web page in its pane, drawn by the helper at its
-#      packaged place; the files of the old folder are moved to
+#      packaged place, and, left alone, as a picture with no engine running; the files of the old folder are moved to
 #      ~/.local/share/himekuri byte for byte; --autostart on writes a valid
 #      entry; `apt-get purge himekuri` removes the program, not the files.
 # usage: debian.sh DEB OUTDIR      (as root: chroot, mounts)
@@ -107,6 +107,9 @@ cp -a "$old" "$work/old"
 # The latest-version page, green, on loopback in a network of the calendar's own.
 mkdir -p "$work/www/~tesrava"
 printf '<html><body style="background:#00a000;margin:0"></body></html>\n' >"$work/www/~tesrava/index.html"
+# The pointer away from the pane, as after a log-in: left alone, the page
+# becomes a picture and its engine ends.
+x xdotool mousemove 0 0
 unshare -n bash -c 'ip link set lo up && { /usr/bin/python3 -m http.server 80 --bind 127.0.0.1 -d "$1" >/dev/null 2>&1 & } &&
     exec chroot "$2" env -i PATH=/usr/bin:/bin HOME=/root LANG=C.UTF-8 TZ=Asia/Tokyo DISPLAY="$3" /usr/bin/himekuri' \
     sh "$work/www" "$root" "$XS_DISPLAY" >"$outdir/$tag-program.log" 2>&1 </dev/null &
@@ -123,6 +126,13 @@ xs_poll 20 pane_green && say "the pane shows the page" || fail "the pane does no
 shoot 3-page-in-pane >/dev/null
 pgrep -f '^/usr/libexec/himekuri/himekuri-web ' >/dev/null ||
     fail "no helper runs from /usr/libexec/himekuri: $(pgrep -af himekuri-web)"
+engine_gone() { ! pgrep -f 'himekuri-web|QtWebEngineProcess' >/dev/null; }
+if xs_poll 30 engine_gone; then
+    pane_green || fail "the picture of the page is not the page"
+    shoot 4-picture-in-pane >/dev/null
+else
+    fail "the engine still runs 30 s after the page: $(pgrep -af 'himekuri-web|QtWebEngineProcess')"
+fi
 for file in de.txt or.txt dntl.gif; do
     cmp -s "$work/old/$file" "$root/root/.local/share/himekuri/$file" ||
         fail "$file was not moved byte for byte"

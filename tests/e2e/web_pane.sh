@@ -8,7 +8,10 @@
 # page or an error status ends the helper and shows the fallback picture,
 # never the engine's error page; a picture after a page ends the helper;
 # killing the helper leaves the probe alive with its picture; the helper ends
-# with the probe.
+# with the probe. A page left alone becomes a picture of itself, pixel for
+# pixel, and its helper ends; the pointer brings it back without a blank
+# frame, a press on the picture is made on the page, and a page that keeps
+# changing keeps its helper. The pointer stays over the pane until then.
 # usage: web_pane.sh PROBE OUTDIR
 if (($# != 2)); then
     echo "usage: $0 PROBE OUTDIR" >&2
@@ -29,6 +32,14 @@ for page in green:'#00c000' blue:'#0000c0' tall:'#00c000;height:3000px'; do
     printf '<!doctype html><html><body style="margin:0;background:%s"></body></html>\n' \
         "${page#*:}" >"$site/${page%%:*}.html"
 done
+cat >"$site/link.html" <<'EOF'
+<!doctype html><html><body style="margin:0;background:#00c000">
+<a href="blue.html" style="display:block;width:100px;height:81px;background:#c0c000"></a></body></html>
+EOF
+cat >"$site/moving.html" <<'EOF'
+<!doctype html><html><style>@keyframes m { from { background:#00c000 } to { background:#0000c0 } }
+body { margin:0; animation: m 1s infinite alternate }</style><body></body></html>
+EOF
 # A 20x10 red picture (binary PPM: Qt reads it without a plug-in).
 picture="$work/pictures/red picture.ppm"
 { printf 'P6\n20 10\n255\n'; printf '\xff\x00\x00%.0s' {1..200}; } >"$picture"
@@ -89,8 +100,10 @@ descendants() { # PID: every process below it
 find_helper() { helper_pid=$(pgrep -P "$app_pid" -x himekuri-web | head -n1); [[ -n $helper_pid ]]; }
 engine_gone() { local p; for p in "${engine_procs[@]}"; do xs_pid_gone "$p" || return 1; done; }
 
-white=255,255,255 red=255,0,0 green=0,192,0 blue=0,0,192
+white=255,255,255 red=255,0,0 green=0,192,0 blue=0,0,192 yellow=192,192,0
 locate_pane || { fail "the probe's window did not appear within 20 s"; finish; }
+# A pane in use keeps its page live.
+x xdotool mousemove $((gx + 200)) $((gy + 40))
 
 # 1. A local picture: drawn by the probe, no engine.
 navigate "$picture" || { fail "the probe did not take the picture"; finish; }
@@ -168,6 +181,43 @@ xs_pid_gone "$app_pid" && { fail "the probe died with its helper"; finish; }
 xs_poll 10 shows 5,5=$red 30,5=$white 248,80=$white || fail "the pane does not show its picture after its helper was killed"
 keep 7-helper-killed
 xs_poll 15 engine_gone || fail "the engine's processes outlived the killed helper by 15 s"
+
+# 8. Left alone, a page becomes a picture of itself and the helper ends.
+navigate "http://127.0.0.1:$port/link.html"
+xs_poll 20 find_helper && xs_poll 30 shows 50,40=$yellow 200,40=$green ||
+    { fail "the page with a link did not appear"; finish; }
+x import -window root -crop "249x81+$gx+$gy" +repage -depth 8 "ppm:$work/live.ppm"
+old_helper=$helper_pid
+x xdotool mousemove $((gx + 300)) $((gy + 120))
+xs_poll 30 xs_pid_gone "$old_helper" || fail "the helper of a page left alone did not end within 30 s"
+[[ -z $(descendants "$app_pid") ]] || fail "processes are left beside the picture: $(descendants "$app_pid")"
+x import -window root -crop "249x81+$gx+$gy" +repage -depth 8 "ppm:$work/still.ppm"
+cmp -s "$work/live.ppm" "$work/still.ppm" || fail "the picture of the page differs from the live page"
+keep 8-still
+
+# 9. The pointer brings the page back, over the picture: never a blank frame.
+x xdotool mousemove $((gx + 200)) $((gy + 40))
+frames=()
+for i in {1..12}; do frames+=("$(look 200,40 50,40 | paste -sd' ')"); find_helper && break; done
+xs_poll 10 find_helper || fail "the pointer over the pane started no helper"
+for i in {1..8}; do frames+=("$(look 200,40 50,40 | paste -sd' ')"); done
+for frame in "${frames[@]}"; do
+    [[ $frame == "$green $yellow" ]] || fail "the pane showed '$frame' while its page came back"
+done
+x xdotool mousemove $((gx + 300)) $((gy + 120))
+xs_poll 30 xs_pid_gone "$helper_pid" || fail "the woken helper did not end once left alone"
+
+# 10. A press on the picture is made on the page: its link is followed.
+x xdotool mousemove $((gx + 50)) $((gy + 40)) click 1
+xs_poll 30 shows 50,40=$blue 200,40=$blue || fail "the press on the picture did not follow the link (saw $got)"
+keep 10-press-followed
+x xdotool mousemove $((gx + 300)) $((gy + 120))
+
+# 11. A page that keeps changing keeps its helper (for a while).
+navigate "http://127.0.0.1:$port/moving.html"
+xs_poll 20 find_helper && xs_poll 20 changed 124,40=$blue || fail "the moving page did not appear"
+sleep 8
+xs_pid_gone "$helper_pid" && fail "the helper of a page that keeps changing ended"
 
 # 8. The helper ends with the probe, even when the probe is killed.
 navigate "http://127.0.0.1:$port/green.html"

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <QWindow>
+#include <algorithm>
+#include <optional>
 #include <unistd.h>
 #include <utility>
 
@@ -18,6 +20,9 @@ namespace {
 constexpr auto HelperName = "himekuri-web";
 // How long a helper whose stdin was closed may take to end before it is killed.
 constexpr int HelperGraceMs = 2000;
+// A picture of a 249 x 81 pane is a few kilobytes; a helper gone wrong could
+// say anything.
+constexpr qint64 StillBound = 16 * 1024 * 1024;
 
 QProcessEnvironment helperEnvironment()
 {
@@ -44,7 +49,9 @@ void sayOnce(const QString &what)
 // Pages shown by the helper program himekuri-web, whose view becomes a child
 // of a native window inside the pane. The helper is started on the first
 // page, fed later URLs as lines on its stdin, tells of each load on its
-// stdout, and is ended by closing that stdin.
+// stdout, and is ended by closing that stdin. Once the page stands still it
+// hands over a picture of itself and is ended; it is started again, on the
+// page it showed, when someone turns to the pane.
 class HelperPage final : public WebBrowser::Page
 {
 public:
@@ -58,6 +65,7 @@ public:
     void show(const QUrl &url) override
     {
         m_url = url;
+        m_asleep = false;
         if (m_helper) {
             if (m_helperUrl != url)
                 m_helper->write(url.toEncoded() + '\n');
@@ -73,6 +81,24 @@ public:
     {
         endHelper();
         m_url.clear();
+        m_asleep = false;
+    }
+
+    void wake(std::optional<QPoint> press) override
+    {
+        // A press may come before the helper's view covers the pane.
+        if (m_helper) {
+            if (press && !m_loaded)
+                m_press = press;
+            return;
+        }
+        if (!m_asleep || !m_pane.isVisible())
+            return;
+        // Showing the helper's host makes Qt send the pane an Enter of its
+        // own: the pane is awake from here on.
+        m_asleep = false;
+        startHelper();
+        m_press = press;
     }
 
     void paneShown() override
@@ -93,7 +119,7 @@ private:
         // native: a fresh host and helper take over.
         if (m_helper && (!m_hostWindow || m_hostWindow->winId() != m_hostWindowId))
             endHelper();
-        if (!m_helper && !m_url.isEmpty() && m_pane.isVisible())
+        if (!m_helper && !m_asleep && !m_url.isEmpty() && m_pane.isVisible())
             startHelper();
     }
 
@@ -140,13 +166,45 @@ private:
 
     void readHelper()
     {
-        while (m_helper && m_helper->canReadLine()) {
-            if (m_helper->readLine().trimmed() == "failed") {
+        while (m_helper) {
+            if (m_stillBytes > 0) {
+                if (m_helper->bytesAvailable() < m_stillBytes)
+                    return;
+                takeStill(m_helper->read(m_stillBytes));
+                continue;
+            }
+            if (!m_helper->canReadLine())
+                return;
+            const QList<QByteArray> words = m_helper->readLine().trimmed().split(' ');
+            if (words[0] == "loaded") {
+                m_loaded = true;
+                if (const std::optional<QPoint> press = std::exchange(m_press, std::nullopt))
+                    m_helper->write(
+                        QStringLiteral("click %1 %2\n").arg(press->x()).arg(press->y()).toLatin1());
+            } else if (words[0] == "failed") {
                 qWarning("himekuri: %s could not be shown; the pane shows its picture",
                          m_helperUrl.toEncoded().constData());
                 fallBack(m_pane);
+            } else if (words[0] == "picture" && words.size() == 3) {
+                m_stillUrl = QUrl::fromEncoded(words[1], QUrl::StrictMode);
+                m_stillBytes = std::clamp(words[2].toLongLong(), 1LL, StillBound);
             }
         }
+    }
+
+    // The page, drawn as it stood; the engine is of no more use until someone
+    // turns to the pane.
+    void takeStill(const QByteArray &png)
+    {
+        m_stillBytes = 0;
+        const QImage picture = QImage::fromData(png, "PNG");
+        if (picture.isNull())
+            return;
+        showStill(m_pane, picture);
+        if (m_stillUrl.isValid())
+            m_url = m_stillUrl;
+        endHelper();
+        m_asleep = true;
     }
 
     void helperEnded()
@@ -168,11 +226,14 @@ private:
         // The helper's view goes with the window it was put in.
         delete m_host.data();
         m_hostWindow = nullptr;
+        m_loaded = false;
+        m_press.reset();
         if (!m_helper)
             return;
         QProcess *helper = m_helper;
         m_helper = nullptr;
         m_helperUrl.clear();
+        m_stillBytes = 0;
         QObject::disconnect(helper, nullptr, &m_pane, nullptr);
         // The process outlives the pane for a moment, so that the pane never
         // waits for it: it deletes itself once the helper has ended.
@@ -209,6 +270,15 @@ private:
     QUrl m_url;
     QUrl m_helperUrl;
     QProcess *m_helper = nullptr;
+    // The page stands as a picture in the pane, and no helper runs.
+    bool m_asleep = false;
+    // A press on the picture, to be made on the page once it is back.
+    std::optional<QPoint> m_press;
+    // The running helper has drawn its page.
+    bool m_loaded = false;
+    // A picture of the page on its way from the helper: its bytes still to come.
+    qint64 m_stillBytes = 0;
+    QUrl m_stillUrl;
     // The native window that holds the helper's view; only it is native, so
     // the pane's neighbours stay ordinary widgets.
     QPointer<QWidget> m_host;
