@@ -9,7 +9,8 @@ build_packages=(cmake g++ make pkg-config qt6-base-dev qt6-webengine-dev qt6-tra
                 fonts-ipafont)
 test_packages=(xvfb openbox faketime xdotool x11-utils imagemagick python3 procps
                kwin-wayland mutter xwayland dbus dbus-x11 x11-xserver-utils
-               fonts-noto-cjk fonts-vlgothic fonts-takao-gothic fonts-takao-mincho)
+               fonts-noto-cjk fonts-vlgothic fonts-takao-gothic fonts-takao-mincho
+               fcitx5 fcitx5-mozc fcitx5-frontend-qt6)
 # The Windows build: cross compilers, Wine to run what they make, and what it
 # takes to build Qt for Windows from Debian's own qt6-base source.
 windows_packages=(g++-mingw-w64-x86-64-posix wine wine64 ninja-build dpkg-dev qt6-base-dev-tools

@@ -70,7 +70,7 @@ public:
 
 // The controls of a form as the design gives them, from tests/data/layout.txt
 // (written by hand, not from the forms' own tables): place, size, face,
-// pixel size, style, transparency, text colour and caption.
+// pixel size, style, transparency, text colour, caption and stacking.
 inline void checkLayout(QWidget *client, const char *form)
 {
     QFile table(QStringLiteral(HIMEKURI_LAYOUT_TABLE));
@@ -81,13 +81,13 @@ inline void checkLayout(QWidget *client, const char *form)
                                           {"dialog", "IPAPGothic"}};
     const QMap<QString, OleColor> colours = {
         {"button", systemColor(18)}, {"black", 0}, {"yellow", 0x00FFFF}};
-    int rows = 0;
+    QStringList listed;
     while (!table.atEnd()) {
         const QString line = QString::fromUtf8(table.readLine()).trimmed();
         const QStringList f = line.split(u' ', Qt::SkipEmptyParts);
         if (line.startsWith(u'#') || f.value(0) != QLatin1String(form))
             continue;
-        ++rows;
+        listed << f[1];
         auto *control = client->findChild<QWidget *>(f[1]);
         QVERIFY2(control && control->isVisible(), qPrintable(f[1]));
         QCOMPARE(control->geometry(),
@@ -112,7 +112,13 @@ inline void checkLayout(QWidget *client, const char *form)
             QCOMPARE(picture->pixmap().size(), picture->size()); // natural size
         }
     }
-    QVERIFY2(rows > 0, form);
+    QVERIFY2(!listed.isEmpty(), form);
+    QStringList stacked; // the table lists the top-most first
+    for (QObject *child : client->children()) {
+        if (listed.contains(child->objectName()))
+            stacked.prepend(child->objectName());
+    }
+    QCOMPARE(stacked, listed);
 }
 
 // A window's timer falls due now, through the connections the window made.

@@ -21,7 +21,6 @@ class TestForm1 : public test::ProgramTest
 private Q_SLOTS:
     void windowSitsAtItsPlace();
     void controls();
-    void stackingOrder();
     void tabOrderAndFirstFocus();
     void marking_data();
     void marking();
@@ -56,21 +55,6 @@ void TestForm1::controls()
 {
     showAt("2002-11-02T10:00:00");
     test::checkLayout(client(), "Form1");
-}
-
-void TestForm1::stackingOrder()
-{
-    showAt("2002-11-02T10:00:00");
-    QStringList bottomToTop;
-    for (QObject *child : client()->children()) {
-        if (child->isWidgetType() && !child->objectName().isEmpty() && child->objectName() != "MNU")
-            bottomToTop << child->objectName();
-    }
-    const QStringList expected = {"Label1",   "Label3",     "Label4",  "Label5",       "Label2",
-                                  "Label6",   "Image1",     "Label8",  "Label9",       "Label7",
-                                  "Image2",   "Image3",     "Label11", "RichTextBox1", "Command1",
-                                  "Command2", "WebBrowser1"};
-    QCOMPARE(bottomToTop, expected);
 }
 
 void TestForm1::tabOrderAndFirstFocus()

@@ -269,8 +269,6 @@ void TestRuntime::windowsKeepToTheScreen_data()
         << QList<QRect> {{0, 0, 1024, 768}} << calendar << QPoint(646, 0);
     // 1024x768 at a scale factor of 1.5: smaller in the window's own pixels.
     QTest::newRow("682x512") << QList<QRect> {{0, 0, 682, 512}} << calendar << QPoint(305, 0);
-    QTest::newRow("a panel on top")
-        << QList<QRect> {{0, 30, 1280, 994}} << calendar << QPoint(646, 30);
     QTest::newRow("screen left of the primary")
         << QList<QRect> {{-1280, 0, 1280, 1024}, {0, 0, 1024, 768}} << calendar << QPoint(646, 0);
     QTest::newRow("dropped across two screens: the one holding most")

@@ -108,7 +108,6 @@ void TestStartup::choiceDecidesThePane_data()
     QTest::newRow("Y without line end") << QByteArray("Y") << true;
     QTest::newRow("N") << QByteArray("N\r\n") << false;
     QTest::newRow("y") << QByteArray("y\r\n") << false;
-    QTest::newRow("YES") << QByteArray("YES\r\n") << false;
     QTest::newRow("Y and spaces") << QByteArray("Y  \r\n") << false;
     QTest::newRow("empty line") << QByteArray("\r\n") << false;
 }

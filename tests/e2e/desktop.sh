@@ -1,7 +1,7 @@
 #!/bin/bash
 # shellcheck disable=SC2317 # functions run through xs_poll and trap
 # The calendar on the desktops its users have.
-# usage: desktop.sh BINARY OUTDIR place-800x600|place-1024x768|place-scaled|typing|drag|fonts
+# usage: desktop.sh BINARY OUTDIR place-800x600|place-1024x768|place-scaled|typing|input|drag|fonts
 #   place-*  the whole calendar, undecorated, lies on a 640x480 and an
 #            800x600 screen and on a 1920x1080 one at QT_SCALE_FACTOR=2,
 #            moved the least distance, and so does the splash with its
@@ -21,11 +21,14 @@
 #            with status 1 and a word in Japanese and English; with
 #            QT_QPA_PLATFORM=wayland it runs on X11; when its display goes
 #            away it ends with a word and no core.
+#   input    through fcitx5 and mozc: romaji typed into the box shows its
+#            reading there with mozc's window at the box, space converts,
+#            Return commits, 書き込む stores 日本 in Shift-JIS.
 #   fonts    in IPA, Noto Sans CJK JP alone, Noto Sans and Serif, VL Gothic
 #            and Takao, each alone, the page is drawn (screenshots to look at);
 #            with no Japanese font at all the calendar still starts and says
 #            on stderr which package to install.
-modes='place-640x480|place-800x600|place-1024x768|place-scaled|typing|drag|fonts|screens|display'
+modes='place-640x480|place-800x600|place-1024x768|place-scaled|typing|input|drag|fonts|screens|display'
 if (($# != 3)) || [[ ! $3 =~ ^($modes)$ ]]; then
     echo "usage: $0 BINARY OUTDIR $modes" >&2
     exit 2
@@ -68,6 +71,40 @@ run_place() { # SCREEN-W SCREEN-H EXPECTED-X,Y
 
 active_is() { [[ $(x xprop -root _NET_ACTIVE_WINDOW 2>/dev/null) == *" $(printf 0x%x "$1")" ]]; }
 saved() { cmp -s "$data/de.txt" "$work/expected"; }
+
+run_input() {
+    mkdir -p "$home/.config/fcitx5" "$runtime" "$data"
+    printf '[Groups/0]\nName=Default\nDefault Layout=us\nDefaultIM=mozc\n[Groups/0/Items/0]\nName=keyboard-us
+[Groups/0/Items/1]\nName=mozc\n[GroupOrder]\n0=Default\n' >"$home/.config/fcitx5/profile"
+    if ((EUID == 0)); then # mozc serves no root
+        as_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+        chmod o+x "$work" && chown -R nobody:nogroup "$home" "$runtime"
+    fi
+    # The bus, fcitx5 and mozc's server: all that runs with this HOME.
+    on_exit() { grep -lsz "^HOME=$home\$" /proc/[0-9]*/environ | cut -d/ -f3 | xargs -r kill; }
+    local bus l t w h
+    bus=$("${as_user[@]}" env -i HOME="$home" dbus-daemon --session --fork --print-address=1)
+    session_env=(QT_QPA_PLATFORM=xcb QT_IM_MODULE=fcitx XMODIFIERS=@im=fcitx DBUS_SESSION_BUS_ADDRESS="$bus")
+    "${as_user[@]}" env -i HOME="$home" XDG_RUNTIME_DIR="$runtime" DISPLAY="$XS_DISPLAY" "${session_env[@]}" \
+        fcitx5 -d --disable=wayland >"$outdir/$tag-fcitx5.log" 2>&1
+    start_calendar "$binary" '2002-11-02 10:00:00'
+    wait_form1
+    click_box RichTextBox1
+    x xdotool key ctrl+space
+    sleep 1
+    x xdotool type --delay 100 nihon
+    IFS=, read -r l t w h <<<"${box[RichTextBox1]}"
+    at_box() { geometry "$(x xdotool search --onlyvisible --class fcitx | head -n1)" &&
+        ((gx >= ox + l && gx < ox + l + w && gy >= oy + t && gy < oy + t + h + 40)); }
+    xs_poll 5 at_box || fail "no window of the input method opened at the box"
+    shoot preedit >/dev/null
+    x xdotool key space
+    sleep 1
+    x xdotool key Return
+    click_box Command2
+    printf '\x93\xfa\x96\x7b\r\n' >"$work/expected"
+    xs_poll 5 saved || fail "de.txt holds $(od -An -tx1 "$data/de.txt" 2>&1), expected 日本 in Shift-JIS"
+}
 
 run_typing() {
     # A slow browser. faketime waits for all that holds its pipe, which the

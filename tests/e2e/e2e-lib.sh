@@ -15,6 +15,7 @@ source "$e2e_dir/../../scripts/xsession.sh"
 failures=() pid_vars=(app_pid faketime_pid) app_pid='' faketime_pid='' work='' log='' stats=''
 # What the calendar's session adds to its environment; where the page must be.
 session_env=(QT_QPA_PLATFORM=xcb) expect_place=646,0
+as_user=() # a command that runs the calendar as another user (setpriv ...)
 say() { echo "e2e: $tag: $*"; }
 fail() { failures+=("$*"); echo "e2e: $tag: FAIL: $*" >&2; }
 x() { DISPLAY=$XS_DISPLAY "$@"; }
@@ -75,7 +76,7 @@ start_calendar() { # BINARY 'YYYY-MM-DD HH:MM:SS' [PATH-PREFIX]
     declare -F before_start >/dev/null && before_start
     log=$outdir/$tag-program.log
     # env -i: nothing from the caller's session (XDG_*, QT_*, LC_*, BROWSER) leaks in.
-    env -i PATH="${3:+$3:}/usr/bin:/bin" HOME="$home" XDG_RUNTIME_DIR="$runtime" \
+    "${as_user[@]}" env -i PATH="${3:+$3:}/usr/bin:/bin" HOME="$home" XDG_RUNTIME_DIR="$runtime" \
         TZ=Asia/Tokyo LANG=C.UTF-8 DISPLAY="$XS_DISPLAY" "${session_env[@]}" \
         FAKETIME_DONT_RESET=1 faketime -f "@$2" "$1" >"$log" 2>&1 </dev/null &
     faketime_pid=$!

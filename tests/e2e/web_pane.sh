@@ -1,17 +1,7 @@
 #!/bin/bash
 # shellcheck disable=SC2317 # functions run through xs_poll and trap
 # The browser pane of PROBE (web_pane_probe, built next to himekuri-web) with
-# pages from a loopback HTTP server: a local picture is drawn without the
-# engine; a web page is drawn by the helper inside the pane while the probe
-# never maps libQt6WebEngine; later pages reuse the helper; new window flags
-# (a new native window) bring the page back in a new helper; an unreachable
-# page or an error status ends the helper and shows the fallback picture,
-# never the engine's error page; a picture after a page ends the helper;
-# killing the helper leaves the probe alive with its picture; the helper ends
-# with the probe. A page left alone becomes a picture of itself, pixel for
-# pixel, and its helper ends; the pointer brings it back without a blank
-# frame, a press on the picture is made on the page, and a page that keeps
-# changing keeps its helper. The pointer stays over the pane until then.
+# pages from a loopback HTTP server, step by step as numbered below.
 # usage: web_pane.sh PROBE OUTDIR
 if (($# != 2)); then
     echo "usage: $0 PROBE OUTDIR" >&2
@@ -164,7 +154,6 @@ old_helper=$helper_pid
 navigate "$picture"
 xs_poll 10 shows 5,5=$red 30,5=$white 248,80=$white || fail "the picture did not replace the page"
 xs_poll 10 xs_pid_gone "$old_helper" || fail "the helper did not end when a picture was shown"
-keep 6-picture-after-page
 
 # 7. Killing the helper leaves the probe alive with its picture.
 navigate "http://127.0.0.1:$port/green.html"
