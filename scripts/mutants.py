@@ -42,7 +42,7 @@ MUTANTS = [
      '    control<QAction>("MNU_T")->setChecked(false);\n    SetRgn::PinToBottom', '    SetRgn::PinToBottom'),
     ("focus-always-taken", "src/calendar/form1.cpp",
      "const bool takeFocus = splashWasActive || !runtime().platform().otherProgramActive();",
-     "const bool takeFocus = true;"),
+     "(void)splashWasActive;\n    const bool takeFocus = true;"),
     ("child-repaints-push", "src/calendar/form1.cpp",
      "return !(event->region().translated(offset) - m_childWindowArea).isEmpty();",
      "return !event->region().translated(offset).isEmpty();"),
