@@ -105,7 +105,6 @@ void TestStartup::choiceDecidesThePane_data()
     QTest::addColumn<bool>("web");
 
     QTest::newRow("Y") << QByteArray("Y\r\n") << true;
-    QTest::newRow("Y without line end") << QByteArray("Y") << true;
     QTest::newRow("N") << QByteArray("N\r\n") << false;
     QTest::newRow("y") << QByteArray("y\r\n") << false;
     QTest::newRow("Y and spaces") << QByteArray("Y  \r\n") << false;

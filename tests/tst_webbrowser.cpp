@@ -345,6 +345,9 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
             QCOMPARE(bool(w.helper()), reason == Qt::TabFocusReason);
         }
+        QPointer<QProcess> last = w.helper();
+        w.pane->Navigate(QString());
+        QTRY_VERIFY_WITH_TIMEOUT(last.isNull(), ProcessTimeoutMs);
     }
 };
 
