@@ -121,6 +121,8 @@ void TestForm1::labelsBreakAndCutLikeThePage()
     showAt("2002-12-24T10:00:00");
     // Four full-width characters fit on a line of the holiday box.
     QCOMPARE(label("Label9")->lines(), (QStringList {"クリスマ", "ス・イブ"}));
+    label("Label9")->setCaption(QStringLiteral("敬老の日　祝日")); // a space starts no line
+    QCOMPARE(label("Label9")->lines().value(1), QStringLiteral("祝日"));
     // Two half-width digits wider than the month box stay on one line.
     QCOMPARE(label("Label3")->lines(), QStringList {"12"});
     // The widest day fits across its box, as on the designed page.
