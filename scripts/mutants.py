@@ -149,7 +149,7 @@ MUTANTS = [
     ("helper-says-loaded-on-failure", "src/webhelper/main.cpp",
      'm_view->hide();\n            std::cout << "failed"', 'm_view->hide();\n            std::cout << "loaded"', "e2e_web_pane"),
     ("helper-never-still", "src/webhelper/main.cpp",
-     "if (quiet >= StillMs || live >= LiveLimitMs)", "if (live >= LiveLimitMs)", "e2e_web_pane"),
+     "if (quiet >= StillMs || live >= LiveLimitMs)", "if (quiet >= 1000 * StillMs || live >= LiveLimitMs)", "e2e_web_pane"),
     ("helper-blind-to-change", "src/webhelper/main.cpp",
      "        if (picture != m_picture) {", "        if (m_picture.isNull()) {", "e2e_web_pane"),
     ("helper-blind-to-pointer", "src/webhelper/main.cpp",
