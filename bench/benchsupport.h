@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <fstream>
 #include <ftw.h>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -21,8 +23,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #include <xcb/xcb.h>
 
@@ -82,6 +84,40 @@ inline bool parse_int(const char *text, int min, int *out)
         return false;
     *out = static_cast<int>(v);
     return true;
+}
+
+struct IntOption
+{
+    const char *name;
+    int *value;
+    int min;
+};
+
+// Every driver's command line: "--name N" options, options of its own
+// (told the argument and the index of the next one, which they may take),
+// and the two programs it compares. Nothing on bad usage.
+inline std::optional<std::vector<std::string>>
+parse_command_line(int argc, char *argv[], std::initializer_list<IntOption> ints,
+                   const std::function<bool(const std::string &, int &)> &other = {})
+{
+    std::vector<std::string> programs;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto option = std::find_if(ints.begin(), ints.end(),
+                                         [&arg](const IntOption &o) { return arg == o.name; });
+        if (option != ints.end()) {
+            if (i + 1 >= argc || !parse_int(argv[++i], option->min, option->value))
+                return std::nullopt;
+        } else if (arg.rfind("--", 0) == 0) {
+            if (!other || !other(arg, i))
+                return std::nullopt;
+        } else {
+            programs.push_back(arg);
+        }
+    }
+    if (programs.size() != 2)
+        return std::nullopt;
+    return programs;
 }
 
 template<class T> double median(std::vector<T> v)
@@ -226,7 +262,7 @@ public:
     int status = 0;
     bool ended = false;
     bool killed = false; // did not end on SIGTERM
-    int out = -1;        // its stdout, when start() was asked for it
+    int out = -1; // its stdout, when start() was asked for it
 
     std::string data() const { return dir + "/home/.local/share/himekuri"; }
     std::string log() const { return dir + "/program.log"; }

@@ -37,33 +37,28 @@ int main(int argc, char *argv[])
 {
     int seconds = 600, warmup_seconds = 10;
     std::vector<std::pair<std::string, pid_t>> shared;
-    std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--seconds" || arg == "--warmup-seconds") {
-            int *target = arg == "--seconds" ? &seconds : &warmup_seconds;
-            if (i + 1 >= argc || !parse_int(argv[++i], target == &seconds ? 1 : 0, target))
-                return usage(argv[0]);
-        } else if (arg == "--shared") {
+    const auto positional = parse_command_line(
+        argc, argv, {{"--seconds", &seconds, 1}, {"--warmup-seconds", &warmup_seconds, 0}},
+        [&](const std::string &arg, int &i) {
+            if (arg != "--shared")
+                return false;
             const std::string value = i + 1 < argc ? argv[++i] : "";
             const size_t eq = value.find('=');
             int pid = 0;
             if (eq == std::string::npos || eq == 0 || !parse_int(value.c_str() + eq + 1, 1, &pid))
-                return usage(argv[0]);
+                return false;
             shared.emplace_back(value.substr(0, eq), pid_t(pid));
-        } else if (arg.rfind("--", 0) == 0) {
-            return usage(argv[0]);
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2)
+            return true;
+        });
+    if (!positional)
         return usage(argv[0]);
-    if (!all_executable(positional))
+    if (!all_executable(*positional))
         return 1;
 
     struct sigaction action = {};
-    action.sa_handler = [](int) { stopRequested = 1; };
+    action.sa_handler = [](int) {
+        stopRequested = 1;
+    };
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
 
@@ -72,8 +67,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     std::deque<Program> programs;
-    programs.emplace_back("himekuri (calendar)", positional[0]);
-    programs.emplace_back("ticker (floor)", positional[1]);
+    programs.emplace_back("himekuri (calendar)", (*positional)[0]);
+    programs.emplace_back("ticker (floor)", (*positional)[1]);
     std::string error;
     for (auto &p : programs) {
         if (!p.prepare("N\r\n", error) || !p.start({}, false, error))
@@ -98,7 +93,8 @@ int main(int argc, char *argv[])
                 error = "interrupted";
             for (auto &p : programs) {
                 if (p.reap())
-                    error = p.name + " " + describe_exit(p.status) + " before the end of the period";
+                    error =
+                        p.name + " " + describe_exit(p.status) + " before the end of the period";
             }
             sleep_ms(200);
         }
@@ -129,7 +125,8 @@ int main(int argc, char *argv[])
     bool failed = false;
     for (size_t i = 0; i < from.first.size(); ++i) {
         const bool own = i < programs.size();
-        const std::string name = own ? programs[i].name : "shared " + shared[i - programs.size()].first;
+        const std::string name =
+            own ? programs[i].name : "shared " + shared[i - programs.size()].first;
         if (!from.first[i] || !to.first[i]) {
             std::printf("%-26s could not be read from /proc\n", name.c_str());
             failed = failed || own;

@@ -154,14 +154,13 @@ void measure(XServer &x, std::deque<Subject> &subjects, int rest)
 std::optional<double> wake(XServer &x, Subject &y, std::string &why)
 {
     const auto limit = std::chrono::seconds(HelperTimeoutS);
-    for (const auto since = Clock::now(); process_tree(y.program.pid).size() > 1
-         || helper_view(x, y.form1, y.program.pid);
+    for (const auto since = Clock::now();
+         process_tree(y.program.pid).size() > 1 || helper_view(x, y.form1, y.program.pid);
          sleep_ms(50)) {
         if (stopRequested || y.program.reap() || Clock::now() >= since + limit) {
-            why = stopRequested ? "interrupted"
-                : y.program.ended
-                ? "the calendar " + describe_exit(y.program.status)
-                : "its helper did not hand over a picture and end within "
+            why = stopRequested   ? "interrupted"
+                : y.program.ended ? "the calendar " + describe_exit(y.program.status)
+                                  : "its helper did not hand over a picture and end within "
                     + std::to_string(HelperTimeoutS) + " s";
             return std::nullopt;
         }
@@ -207,22 +206,11 @@ int usage(const char *self)
 int main(int argc, char *argv[])
 {
     int rest = 60, wakes = 5;
-    std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        int *target = arg == "--rest-seconds" ? &rest : arg == "--wakes" ? &wakes : nullptr;
-        if (target) {
-            if (i + 1 >= argc || !parse_int(argv[++i], target == &rest ? 1 : 0, target))
-                return usage(argv[0]);
-        } else if (arg.rfind("--", 0) == 0) {
-            return usage(argv[0]);
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2)
+    const auto positional =
+        parse_command_line(argc, argv, {{"--rest-seconds", &rest, 1}, {"--wakes", &wakes, 0}});
+    if (!positional)
         return usage(argv[0]);
-    if (!all_executable(positional))
+    if (!all_executable(*positional))
         return 1;
     XServer x;
     if (!x.ok()) {
@@ -230,7 +218,9 @@ int main(int argc, char *argv[])
         return 1;
     }
     struct sigaction action = {};
-    action.sa_handler = [](int) { stopRequested = 1; };
+    action.sa_handler = [](int) {
+        stopRequested = 1;
+    };
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
 
@@ -241,9 +231,9 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
     move_pointer(AwayX, AwayY);
     std::deque<Subject> subjects;
-    subjects.emplace_back("calendar Y", positional[0], "Y\r\n");
-    subjects.emplace_back("calendar N", positional[0], "N\r\n");
-    subjects.emplace_back("bare webview", positional[1], "");
+    subjects.emplace_back("calendar Y", (*positional)[0], "Y\r\n");
+    subjects.emplace_back("calendar N", (*positional)[0], "N\r\n");
+    subjects.emplace_back("bare webview", (*positional)[1], "");
     subjects[2].program.args = {PageUrl};
     for (auto &s : subjects) {
         std::vector<std::string> env;
@@ -266,8 +256,8 @@ int main(int argc, char *argv[])
 
     std::printf("\n%-13s %8s %9s %6s %9s %6s %11s\n", "program", "loaded", "PSS MiB", "procs",
                 "PSS MiB", "procs", "CPU ms/min");
-    std::printf("%-13s %8s %9s %6s %9s %6s %11s\n", "", "after s", "+10 s", "",
-                rest_label.c_str(), "", "at rest");
+    std::printf("%-13s %8s %9s %6s %9s %6s %11s\n", "", "after s", "+10 s", "", rest_label.c_str(),
+                "", "at rest");
     bool failed = !why.empty();
     for (auto &s : subjects) {
         s.program.end();
@@ -302,8 +292,8 @@ int main(int argc, char *argv[])
     for (double ms : woken)
         std::printf(" %.0f", ms);
     if (!woken.empty())
-        std::printf("; median %.0f, max %.0f",
-                    median(woken), *std::max_element(woken.begin(), woken.end()));
+        std::printf("; median %.0f, max %.0f", median(woken),
+                    *std::max_element(woken.begin(), woken.end()));
     std::printf(" (goal <= 1500)%s%s\n", why.empty() ? "" : "; stopped: ", why.c_str());
     std::printf("load average at the end %s\n", load_average().c_str());
     return failed || stopRequested ? 1 : 0;

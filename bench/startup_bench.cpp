@@ -163,8 +163,8 @@ Sample run(XServer &x, const Subject &subject, const Options &options)
             sample.error = "the program " + describe_exit(p.status) + " while its window was shown";
         } else {
             sample.rss_kib = proc_kib(p.pid, "status", "VmRSS");
-            sample.webengine = read_file("/proc/" + std::to_string(p.pid) + "/maps")
-                                   .find("libQt6WebEngine")
+            sample.webengine =
+                read_file("/proc/" + std::to_string(p.pid) + "/maps").find("libQt6WebEngine")
                 != std::string::npos;
             sample.ok = sample.rss_kib >= 0;
             if (!sample.ok)
@@ -197,42 +197,31 @@ int main(int argc, char *argv[])
 {
     Options options;
     bool hostile = false;
-    std::vector<std::string> positional;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        int *target = arg == "--runs" ? &options.runs
-            : arg == "--warmup"       ? &options.warmup
-            : arg == "--settle-ms"    ? &options.settle_ms
-            : arg == "--timeout-ms"   ? &options.timeout_ms
-                                      : nullptr;
-        if (arg == "--hostile") {
-            hostile = true;
-        } else if (target) {
-            const int min = target == &options.runs || target == &options.timeout_ms ? 1 : 0;
-            if (i + 1 >= argc || !parse_int(argv[++i], min, target))
-                return usage(argv[0]);
-        } else if (arg.rfind("--", 0) == 0) {
-            return usage(argv[0]);
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 2)
+    const auto positional = parse_command_line(argc, argv,
+                                               {{"--runs", &options.runs, 1},
+                                                {"--warmup", &options.warmup, 0},
+                                                {"--settle-ms", &options.settle_ms, 0},
+                                                {"--timeout-ms", &options.timeout_ms, 1}},
+                                               [&hostile](const std::string &arg, int &) {
+                                                   return arg == "--hostile" && (hostile = true);
+                                               });
+    if (!positional)
         return usage(argv[0]);
-    if (!all_executable(positional))
+    if (!all_executable(*positional))
         return 1;
 
     std::vector<Subject> subjects = {
-        {"himekuri", positional[0], "Form1", Board::Line},
-        {"minimal", positional[1], "Minimal"},
+        {"himekuri", (*positional)[0], "Form1", Board::Line},
+        {"minimal", (*positional)[1], "Minimal"},
     };
     if (hostile) {
-        subjects.insert(subjects.end(), {
-                                            {"fifo", positional[0], "Form1", Board::Fifo},
-                                            {"zero", positional[0], "Form1", Board::Zero},
-                                            {"50MB-line", positional[0], "Form1", Board::LongLine},
-                                            {"1GB-file", positional[0], "Form1", Board::BigFile},
-                                        });
+        subjects.insert(subjects.end(),
+                        {
+                            {"fifo", (*positional)[0], "Form1", Board::Fifo},
+                            {"zero", (*positional)[0], "Form1", Board::Zero},
+                            {"50MB-line", (*positional)[0], "Form1", Board::LongLine},
+                            {"1GB-file", (*positional)[0], "Form1", Board::BigFile},
+                        });
     }
 
     XServer x;
@@ -296,8 +285,8 @@ int main(int argc, char *argv[])
         }
         std::printf("median %-10s (%zu runs): first window %8.1f ms, %-7s window %8.1f ms, "
                     "RSS %7.0f KiB (%.1f MiB)\n",
-                    subjects[s].name.c_str(), m.n, m.first, subjects[s].role.c_str(), m.role,
-                    m.rss, m.rss / 1024);
+                    subjects[s].name.c_str(), m.n, m.first, subjects[s].role.c_str(), m.role, m.rss,
+                    m.rss / 1024);
     }
     if (summary[0].n && summary[1].n) {
         std::printf("ratio himekuri/minimal start-up, to the Form1 window:   %.2f\n",
